@@ -1,0 +1,123 @@
+#include "app/front_end.h"
+
+#include <string>
+
+#include "app/outcome.h"
+#include "platform/console.h"
+#include "platform/framework.h"
+#include "policy/policy_store.h"
+#include "reserve/reserve.h"
+
+namespace {
+
+const std::wstring kFrameworkFailed = L"Fatal Error: MFC initialization failed\n";
+
+// Tested in this order: help first, then version. An argument matches when it
+// begins with an entry's characters, in any case.
+const std::wstring kHelpSwitches[] = {L"--help", L"-h", L"/?"};
+const std::wstring kVersionSwitches[] = {L"--version", L"-v", L"/v"};
+
+const std::wstring kVersionText =
+    L"Version 1.5.\n"
+    L"Copyright (C) Halvorn Corporation.\n"
+    L"All rights reserved.";
+
+const std::wstring kUsageTitle = L"Usage:";
+const std::wstring kPercentageWord = L"<Percentage>";
+const std::wstring kPercentageLine1 = L"<Percentage> should be expressed as a percentage of the";
+const std::wstring kPercentageLine2 = L"total space to be reserved in all pools for snapshots.";
+const std::wstring kRangeFrom = L"This percentage must range from";
+const std::wstring kRangeTo = L"to";
+const std::wstring kHelpLine = L"Print this help message and exit.";
+const std::wstring kInvalidInputLine = L"An invalid input also prints this message and exits.";
+const std::wstring kVersionLine = L"Print the program version and exit.";
+
+const unsigned kLowestRequest = 0;
+const unsigned kHighestRequest = 99;
+
+// Letters compare without regard to case, as the C library compares them
+// in its default locale: the switches are all ASCII.
+wchar_t FoldCase(wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; }
+
+bool BeginsWithSwitch(const std::wstring& arg, const std::wstring& entry) {
+  if (arg.size() < entry.size()) return false;
+  for (size_t i = 0; i < entry.size(); ++i) {
+    if (FoldCase(arg[i]) != FoldCase(entry[i])) return false;
+  }
+  return true;
+}
+
+bool IsAsciiDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+// The value of the argument's leading digits. Anything beyond the highest
+// request reads as just above it, so no digit string can wrap into range.
+unsigned LeadingNumber(const std::wstring& arg) {
+  unsigned value = 0;
+  for (size_t i = 0; i < arg.size() && IsAsciiDigit(arg[i]); ++i) {
+    value = value * 10 + static_cast<unsigned>(arg[i] - L'0');
+    if (value > kHighestRequest) return kHighestRequest + 1;
+  }
+  return value;
+}
+
+}  // namespace
+
+void PrintUsage(const std::wstring& program) {
+  using platform::PrintText;
+  PrintText(L"\a" + kUsageTitle + L"\n");
+  PrintText(program + L" " + kPercentageWord + L"\n");
+  PrintText(L"\t" + kPercentageLine1 + L"\n");
+  PrintText(L"\t" + kPercentageLine2 + L"\n");
+  PrintText(L"\t" + kRangeFrom + L" " + std::to_wstring(kLowestRequest) + L" " + kRangeTo +
+            L" " + std::to_wstring(kHighestRequest) + L".\n\n");
+  for (const std::wstring& entry : kHelpSwitches) PrintText(program + L" " + entry + L"\n");
+  PrintText(L"\t" + kHelpLine + L"\n\n");
+  PrintText(kInvalidInputLine + L"\n\n");
+  for (const std::wstring& entry : kVersionSwitches) PrintText(program + L" " + entry + L"\n");
+  PrintText(L"\t" + kVersionLine + L"\n");
+}
+
+void PrintVersion(const std::wstring& program) {
+  platform::PrintText(program + L" " + kVersionText + L"\n");
+}
+
+int RunReserveTool(const std::vector<std::wstring>& args) {
+  if (!platform::InitializeFramework()) {
+    platform::PrintText(kFrameworkFailed);
+    return kOutcomeFrameworkFailed;
+  }
+  const std::wstring program = args.empty() ? std::wstring() : args[0];
+  if (args.size() != 2) {
+    PrintUsage(program);
+    return kOutcomeUsage;
+  }
+  const std::wstring& arg = args[1];
+  for (const std::wstring& entry : kHelpSwitches) {
+    if (BeginsWithSwitch(arg, entry)) {
+      PrintUsage(program);
+      return kOutcomeUsage;
+    }
+  }
+  for (const std::wstring& entry : kVersionSwitches) {
+    if (BeginsWithSwitch(arg, entry)) {
+      PrintVersion(program);
+      return kOutcomeVersion;
+    }
+  }
+  // Only the ASCII digits count: a digit of another script would convert to
+  // nothing, and an empty request would read as 0, turning snapshots off.
+  if (arg.empty() || !IsAsciiDigit(arg[0])) {
+    PrintUsage(program);
+    return kOutcomeUsage;
+  }
+  const unsigned request = LeadingNumber(arg);
+  if (request > kHighestRequest) {
+    PrintUsage(program);
+    return kOutcomeUsage;
+  }
+  if (ProbeRelease() <= 0) {
+    PrintUsage(program);
+    return kOutcomeUsage;
+  }
+  return ApplyReserve(static_cast<int>(request));
+}

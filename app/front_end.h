@@ -1,0 +1,18 @@
+#ifndef SNAPRESERVE_APP_FRONT_END_H_
+#define SNAPRESERVE_APP_FRONT_END_H_
+
+#include <string>
+#include <vector>
+
+/// The whole run: framework start-up, the one argument, the help and version
+/// switches, the release probe and the reserve decision. `args` holds the
+/// program name first. Returns the outcome code that becomes the exit status.
+int RunReserveTool(const std::vector<std::wstring>& args);
+
+/// Writes the usage text, naming the program as `program`.
+void PrintUsage(const std::wstring& program);
+
+/// Writes the program name, a space and the version text.
+void PrintVersion(const std::wstring& program);
+
+#endif  // SNAPRESERVE_APP_FRONT_END_H_

@@ -1,0 +1,23 @@
+#ifndef SNAPRESERVE_PLATFORM_MACHINE_POSIX_H_
+#define SNAPRESERVE_PLATFORM_MACHINE_POSIX_H_
+
+#include <string>
+
+// The POSIX stand-in for a Windows server: a directory, $VELMORA_ROOT, whose
+// drive_c folder is drive C: and whose system.reg is HKEY_LOCAL_MACHINE.
+
+namespace platform {
+
+/// The machine's root directory.
+std::string MachineRoot();
+
+/// The host file for a Windows path: "C:\A\b.exe" is <root>/drive_c/A/b.exe;
+/// a relative path stays relative, its backslashes turned into slashes.
+std::string HostPath(const std::wstring& windows_path);
+
+/// The file that holds HKEY_LOCAL_MACHINE.
+std::string RegistryFilePath();
+
+}  // namespace platform
+
+#endif  // SNAPRESERVE_PLATFORM_MACHINE_POSIX_H_

@@ -1,0 +1,55 @@
+#ifndef SNAPRESERVE_PLATFORM_REG_FILE_H_
+#define SNAPRESERVE_PLATFORM_REG_FILE_H_
+
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+
+namespace platform {
+
+/// A registry export file (.reg) holding keys of HKEY_LOCAL_MACHINE, kept line
+/// by line so that a change rewrites only the lines it touches: comments,
+/// layout, other keys and values, the header and the encoding all come through.
+struct RegFile {
+  struct Line {
+    std::wstring text;    // without its line ending
+    std::wstring ending;  // L"\r\n", L"\n", or empty on a last line without one
+  };
+  bool utf16 = true;       // UTF-16LE with a byte-order mark; else 8-bit (UTF-8)
+  bool utf8_bom = false;   // an 8-bit file that starts with a UTF-8 byte-order mark
+  bool regedit4 = false;   // REGEDIT4 header: text in hex data is 8-bit
+  std::vector<Line> lines;
+};
+
+/// An empty registry, as the registry editor of Windows exports it.
+RegFile NewRegFile();
+
+/// Reads a file's bytes. False when they are not a registry export; then
+/// `bad_line` is the 1-based line where they stop making sense.
+bool ParseRegFile(const std::string& bytes, RegFile* file, int* bad_line);
+
+/// The file's bytes, in its own encoding.
+std::string SerializeRegFile(const RegFile& file);
+
+/// Paths are below HKEY_LOCAL_MACHINE (L"SOFTWARE\\Halvorn"); names of keys and
+/// values match without regard to case; the default value's name is empty.
+bool RegKeyExists(const RegFile& file, const std::wstring& path);
+bool FindRegValue(const RegFile& file, const std::wstring& path, const std::wstring& name,
+                  RegistryValue* value);
+
+/// Adds an empty key at the end of the file unless it exists. True when the
+/// file changed.
+bool AddRegKey(RegFile* file, const std::wstring& path);
+
+/// Stores a value in the key (created when missing), in place of any value of
+/// that name.
+void SetRegValue(RegFile* file, const std::wstring& path, const std::wstring& name,
+                 const RegistryValue& value);
+
+/// Removes every line that defines the value. False when there was none.
+bool DeleteRegValue(RegFile* file, const std::wstring& path, const std::wstring& name);
+
+}  // namespace platform
+
+#endif  // SNAPRESERVE_PLATFORM_REG_FILE_H_

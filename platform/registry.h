@@ -1,0 +1,64 @@
+#ifndef SNAPRESERVE_PLATFORM_REGISTRY_H_
+#define SNAPRESERVE_PLATFORM_REGISTRY_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+/// Value types, numbered as the Windows registry numbers them.
+enum : std::uint32_t {
+  kRegNone = 0,
+  kRegSz = 1,
+  kRegExpandSz = 2,
+  kRegBinary = 3,
+  kRegDword = 4,
+  kRegMultiSz = 7,
+};
+
+/// Results of the registry operations: 0 or a Windows system error code.
+enum : long {
+  kRegistryOk = 0,
+  kRegistryNotFound = 2,      // ERROR_FILE_NOT_FOUND: no such key or value
+  kRegistryAccessDenied = 5,  // ERROR_ACCESS_DENIED
+  kRegistryBadData = 13,      // ERROR_INVALID_DATA: the store does not parse
+  kRegistryWriteFault = 29,   // ERROR_WRITE_FAULT: the store could not be saved
+};
+
+/// A key below HKEY_LOCAL_MACHINE, open between an Open/Create and its Close.
+struct RegistryKey {
+  std::wstring path;  // relative to HKEY_LOCAL_MACHINE, e.g. L"SOFTWARE\\Halvorn"
+  std::uintptr_t handle = 0;
+};
+
+/// A value's type and its raw data, exactly as the registry holds them
+/// (text types are UTF-16LE, usually with their terminating zero).
+struct RegistryValue {
+  std::uint32_t type = kRegNone;
+  std::vector<std::uint8_t> data;
+};
+
+/// Opens an existing key. kRegistryNotFound when it does not exist.
+long OpenRegistryKey(const std::wstring& path, RegistryKey* key);
+
+/// Opens a key for writing, creating it (and its parents) when missing.
+long CreateRegistryKey(const std::wstring& path, RegistryKey* key);
+
+/// Reads one value of an open key; kRegistryNotFound when it is absent.
+long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
+                        RegistryValue* value);
+
+/// Stores one value, replacing any value of that name whatever its type.
+long SetRegistryValue(const RegistryKey& key, const std::wstring& name,
+                      const RegistryValue& value);
+
+/// Removes one value; kRegistryNotFound when it was not there.
+long RemoveRegistryValue(const RegistryKey& key, const std::wstring& name);
+
+/// Releases an open key.
+void CloseRegistryKey(RegistryKey* key);
+
+}  // namespace platform
+
+#endif  // SNAPRESERVE_PLATFORM_REGISTRY_H_

@@ -1,0 +1,165 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <string>
+
+#include "platform/console.h"
+#include "platform/machine_posix.h"
+#include "platform/reg_file.h"
+#include "platform/registry.h"
+#include "platform/wide_text.h"
+
+// HKEY_LOCAL_MACHINE lives in one registry export file. Every change is a
+// read-modify-write of the whole file under an exclusive lock on the machine's
+// directory, written to a new file that is renamed into place: concurrent
+// runs lose no update and a crash leaves the old file or the new one.
+
+namespace platform {
+
+namespace {
+
+const std::wstring kUnreadableStart = L"\aThe registry file ";
+const std::wstring kUnreadableMiddle = L" does not parse at line ";
+const std::wstring kUnreadableEnd = L".\n";
+
+long ReadAll(int fd, std::string* bytes) {
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return kRegistryAccessDenied;
+    if (got == 0) return kRegistryOk;
+    bytes->append(chunk, static_cast<size_t>(got));
+  }
+}
+
+// Reads the registry. A missing file is an empty registry; a file that does
+// not parse is reported on the console, once per read, and never used.
+long LoadRegistry(RegFile* file, struct stat* info) {
+  const std::string path = RegistryFilePath();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) return kRegistryAccessDenied;
+    *file = NewRegFile();
+    if (info) info->st_mode = 0;
+    return kRegistryOk;
+  }
+  std::string bytes;
+  long status = ReadAll(fd, &bytes);
+  if (status == kRegistryOk && info && fstat(fd, info) != 0) status = kRegistryAccessDenied;
+  close(fd);
+  if (status != kRegistryOk) return status;
+  int bad_line = 0;
+  if (!ParseRegFile(bytes, file, &bad_line)) {
+    PrintText(kUnreadableStart + DecodeUtf8(path) + kUnreadableMiddle +
+              std::to_wstring(bad_line) + kUnreadableEnd);
+    return kRegistryBadData;
+  }
+  return kRegistryOk;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// Replaces the registry file with `file`, keeping the old one's mode and owner.
+long SaveRegistry(const RegFile& file, const struct stat& old, int directory) {
+  std::string temp = RegistryFilePath() + ".XXXXXX";
+  const int fd = mkostemp(&temp[0], O_CLOEXEC);
+  if (fd < 0) return errno == EACCES || errno == EPERM ? kRegistryAccessDenied : kRegistryWriteFault;
+  bool ok = true;
+  if (old.st_mode != 0) {
+    ok = fchmod(fd, old.st_mode & 07777) == 0;
+    if (ok && fchown(fd, old.st_uid, old.st_gid) != 0) {
+      // Keeping the owner needs privileges the writer may lack; the mode is kept.
+    }
+  } else {
+    ok = fchmod(fd, 0644) == 0;
+  }
+  ok = ok && WriteAll(fd, SerializeRegFile(file)) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(temp.c_str(), RegistryFilePath().c_str()) == 0;
+  if (!ok) {
+    unlink(temp.c_str());
+    return kRegistryWriteFault;
+  }
+  fsync(directory);
+  return kRegistryOk;
+}
+
+// Runs `change` on the registry under the machine's lock and saves the file
+// when the change says it changed something. Returns the change's result, or
+// the reason the registry could not be read or saved.
+long ChangeRegistry(const std::function<long(RegFile*, bool*)>& change) {
+  const int directory = open(MachineRoot().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directory < 0) return kRegistryWriteFault;
+  long status = kRegistryAccessDenied;
+  if (flock(directory, LOCK_EX) == 0) {
+    RegFile file;
+    struct stat old = {};
+    status = LoadRegistry(&file, &old);
+    bool changed = false;
+    if (status == kRegistryOk) status = change(&file, &changed);
+    if (status == kRegistryOk && changed) status = SaveRegistry(file, old, directory);
+  }
+  close(directory);  // releases the lock
+  return status;
+}
+
+}  // namespace
+
+long OpenRegistryKey(const std::wstring& path, RegistryKey* key) {
+  RegFile file;
+  const long status = LoadRegistry(&file, nullptr);
+  if (status != kRegistryOk) return status;
+  if (!RegKeyExists(file, path)) return kRegistryNotFound;
+  key->path = path;
+  return kRegistryOk;
+}
+
+long CreateRegistryKey(const std::wstring& path, RegistryKey* key) {
+  const long status = ChangeRegistry([&](RegFile* file, bool* changed) {
+    *changed = AddRegKey(file, path);
+    return kRegistryOk;
+  });
+  if (status == kRegistryOk) key->path = path;
+  return status;
+}
+
+long QueryRegistryValue(const RegistryKey& key, const std::wstring& name, RegistryValue* value) {
+  RegFile file;
+  const long status = LoadRegistry(&file, nullptr);
+  if (status != kRegistryOk) return status;
+  return FindRegValue(file, key.path, name, value) ? kRegistryOk : kRegistryNotFound;
+}
+
+long SetRegistryValue(const RegistryKey& key, const std::wstring& name,
+                      const RegistryValue& value) {
+  return ChangeRegistry([&](RegFile* file, bool* changed) {
+    SetRegValue(file, key.path, name, value);
+    *changed = true;
+    return kRegistryOk;
+  });
+}
+
+long RemoveRegistryValue(const RegistryKey& key, const std::wstring& name) {
+  return ChangeRegistry([&](RegFile* file, bool* changed) {
+    *changed = DeleteRegValue(file, key.path, name);
+    return *changed ? kRegistryOk : kRegistryNotFound;
+  });
+}
+
+void CloseRegistryKey(RegistryKey* key) { key->path.clear(); }
+
+}  // namespace platform

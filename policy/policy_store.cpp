@@ -1,0 +1,111 @@
+#include "policy/policy_store.h"
+
+#include "platform/registry.h"
+
+const std::wstring kVersionsKey = L"SOFTWARE\\Halvorn\\Corridan\\Versions";
+const std::wstring kReleaseValue = L"VLMR";
+const std::wstring kPolicyKey20 = L"SOFTWARE\\Halvorn\\Velmora\\2.0";
+const std::wstring kPolicyKey21 = L"SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies";
+const std::wstring kPercentValue = L"MinFreespacePerPoolPercent";
+const std::wstring kAbsoluteValue = L"MinFreespacePerPool";
+
+namespace {
+
+const int kLayout20 = 20;
+const int kLayout21 = 21;
+const char kRelease21[] = "2.1";
+
+// Strings are UTF-16LE; each code unit gives its low byte, up to the first
+// zero unit or the end of the data. An odd last byte counts as a unit whose
+// high byte is zero.
+std::string NarrowText(const std::vector<std::uint8_t>& data) {
+  std::string text;
+  for (size_t i = 0; i < data.size(); i += 2) {
+    const unsigned unit = data[i] | (i + 1 < data.size() ? data[i + 1] << 8 : 0u);
+    if (unit == 0) break;
+    text.push_back(static_cast<char>(data[i]));
+  }
+  return text;
+}
+
+platform::RegistryValue Dword(std::uint32_t value) {
+  platform::RegistryValue dword;
+  dword.type = platform::kRegDword;
+  for (int shift = 0; shift < 32; shift += 8) {
+    dword.data.push_back(static_cast<std::uint8_t>(value >> shift));
+  }
+  return dword;
+}
+
+}  // namespace
+
+int g_layout = 0;
+
+int ReadRegistryText(const std::wstring& key_path, const std::wstring& name,
+                     std::unique_ptr<std::string>* text) {
+  text->reset();
+  platform::RegistryKey key;
+  const long opened = platform::OpenRegistryKey(key_path, &key);
+  if (opened != platform::kRegistryOk) return static_cast<int>(opened);
+
+  platform::RegistryValue value;
+  int status = -1;
+  if (platform::QueryRegistryValue(key, name, &value) == platform::kRegistryOk) {
+    switch (value.type) {
+      case platform::kRegSz:
+      case platform::kRegMultiSz:
+        *text = std::make_unique<std::string>(NarrowText(value.data));
+        status = 0;
+        break;
+      case platform::kRegDword:
+        // A DWORD is read into exactly four bytes: longer data does not fit.
+        if (value.data.size() <= 4) {
+          std::uint32_t number = 0;
+          for (size_t i = 0; i < value.data.size(); ++i) {
+            number |= static_cast<std::uint32_t>(value.data[i]) << (8 * i);
+          }
+          *text = std::make_unique<std::string>(std::to_string(static_cast<std::int32_t>(number)));
+          status = 0;
+        }
+        break;
+      default:
+        *text = std::make_unique<std::string>();
+        status = 0;
+        break;
+    }
+  }
+  platform::CloseRegistryKey(&key);
+  return status;
+}
+
+int ProbeRelease() {
+  std::unique_ptr<std::string> release;
+  const int status = ReadRegistryText(kVersionsKey, kReleaseValue, &release);
+  if (status < 0 || !release) return -1;
+  g_layout = release->find(kRelease21) != std::string::npos ? kLayout21 : kLayout20;
+  return 1;
+}
+
+const std::wstring& PolicyKey() {
+  return g_layout == kLayout20 ? kPolicyKey20 : kPolicyKey21;
+}
+
+bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
+                      const std::wstring& other) {
+  platform::RegistryKey key;
+  if (platform::CreateRegistryKey(PolicyKey(), &key) != platform::kRegistryOk) return false;
+
+  platform::RegistryValue previous;
+  const bool had_other =
+      platform::QueryRegistryValue(key, other, &previous) == platform::kRegistryOk;
+  const long removed = platform::RemoveRegistryValue(key, other);
+  bool stored = false;
+  if (removed == platform::kRegistryOk || removed == platform::kRegistryNotFound) {
+    stored = platform::SetRegistryValue(key, name, Dword(value)) == platform::kRegistryOk;
+    if (!stored && had_other && removed == platform::kRegistryOk) {
+      platform::SetRegistryValue(key, other, previous);
+    }
+  }
+  platform::CloseRegistryKey(&key);
+  return stored;
+}

@@ -1,0 +1,43 @@
+#ifndef SNAPRESERVE_POLICY_POLICY_STORE_H_
+#define SNAPRESERVE_POLICY_POLICY_STORE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+/// Where the product records its release, and the two layouts of its policy.
+extern const std::wstring kVersionsKey;      // SOFTWARE\Halvorn\Corridan\Versions
+extern const std::wstring kReleaseValue;     // VLMR
+extern const std::wstring kPolicyKey20;      // SOFTWARE\Halvorn\Velmora\2.0
+extern const std::wstring kPolicyKey21;      // ...\2.0\Policies
+extern const std::wstring kPercentValue;     // MinFreespacePerPoolPercent
+extern const std::wstring kAbsoluteValue;    // MinFreespacePerPool
+
+/// The policy layout of the installed release: 0 until ProbeRelease succeeds,
+/// then 20 or 21.
+extern int g_layout;
+
+/// Reads a value below HKEY_LOCAL_MACHINE as 8-bit text: strings (the first
+/// of a multi-string) narrowed to the low byte of each UTF-16 code unit, a
+/// DWORD in decimal, any other type as empty text. Returns 0 with the text,
+/// -1 when the value is unreadable, or the system error code from opening
+/// the key (and no text).
+int ReadRegistryText(const std::wstring& key_path, const std::wstring& name,
+                     std::unique_ptr<std::string>* text);
+
+/// Reads the installed release and sets the layout: 21 when the release text
+/// holds "2.1", 20 otherwise. Returns 1, or -1 when no release is readable.
+int ProbeRelease();
+
+/// The key that holds the policy in the probed layout.
+const std::wstring& PolicyKey();
+
+/// Stores `value` as the DWORD `name` under the policy key after removing the
+/// other reserve value `other` from it (the key is created when missing).
+/// Either both changes are made, or the key keeps the values it had: a
+/// removal that fails for any reason but absence stops here, and a failed
+/// write puts back what was removed. True when the policy was stored.
+bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
+                      const std::wstring& other);
+
+#endif  // SNAPRESERVE_POLICY_POLICY_STORE_H_

@@ -1,0 +1,128 @@
+#include "reserve/reserve.h"
+
+#include <climits>
+#include <cmath>
+#include <string>
+
+#include "app/outcome.h"
+#include "platform/console.h"
+#include "platform/process.h"
+#include "policy/policy_store.h"
+#include "survey/pool_survey.h"
+
+const int kMinimumReserveMb = 1056;
+
+namespace {
+
+const std::wstring kNetCommand = L"C:\\WINNT\\System32\\NET.exe";
+const std::wstring kMonitorService = L"VLMRMON";
+const std::wstring kStopWord = L"STOP";
+const std::wstring kStartWord = L"START";
+
+const std::wstring kExceedsCapacity =
+    L"The requested percentage of pool free space exceeds available capacity.\nNo change effected.";
+const std::wstring kSpaceAvailable = L"The percentage of pool space available is";
+const std::wstring kReduceRequest =
+    L"You must reduce the requested percentage, reduce disk usage,\nor add additional storage and try again.";
+const std::wstring kSeeGuide =
+    L"Please see chapter 4 of the Corridan Quarrin Administration Guide for aditional details.";
+const std::wstring kRequestedIs = L"The requested percentage is";
+const std::wstring kMinimumIs = L"The minimum, based on available disk space, is";
+const std::wstring kWillBeSet = L"The percentage will be set to";
+const std::wstring kReflectsMinimum = L"This reflects the minimum value which is";
+const std::wstring kTurningOff = L"You have elected to turn off snapshot capability.";
+const std::wstring kHowToReenable =
+    L"To re-enable snapshots, run this utility again and with a non-zero argument";
+const std::wstring kNewMinimum = L"New allocated minimum amount of pool free space is";
+const std::wstring kTurnedOff = L"Snapshot capability turned off.";
+const std::wstring kNewPercentage =
+    L"New allocated percentage of pool free space reserved for snapshots is";
+const std::wstring kNotStored =
+    L"The snapshot reserve policy could not be stored.\nNo change effected.";
+
+// The stored percentage is kept in hundredths.
+const int kPercentScale = 100;
+
+void Say(const std::wstring& text) { platform::PrintText(text + L"\n"); }
+void Alert(const std::wstring& text) { platform::PrintText(L"\a" + text + L"\n"); }
+void SayPercent(const std::wstring& text, int percent) {
+  platform::PrintText(text + L" " + std::to_wstring(percent) + L"%.\n");
+}
+void SayMegabytes(const std::wstring& text, int megabytes) {
+  platform::PrintText(text + L" " + std::to_wstring(megabytes) + L" MB.\n");
+}
+
+// The percentage that would give the minimum reserve on the smallest pool:
+// 1056 / (reserve / p), truncated toward zero. A reserve of 0 MB has no such
+// percentage; it shows as 0, as on the Windows runtime.
+int MinimumPercentage(int reserve, int percentage) {
+  const double m = static_cast<double>(kMinimumReserveMb) /
+                   (static_cast<double>(reserve) / static_cast<double>(percentage));
+  if (!std::isfinite(m)) return 0;
+  if (m >= static_cast<double>(INT_MAX)) return INT_MAX;
+  if (m <= static_cast<double>(INT_MIN)) return INT_MIN;
+  return static_cast<int>(m);
+}
+
+// Stores the absolute form at the minimum reserve.
+bool StoreMinimumReserve() {
+  return StorePolicyValue(kAbsoluteValue, static_cast<std::uint32_t>(kMinimumReserveMb),
+                          kPercentValue);
+}
+
+int PolicyNotStored() {
+  Alert(kNotStored);
+  return kOutcomeStoreFailed;
+}
+
+// Shared ending of the two outcomes that store the minimum reserve.
+int FinishMinimumReserve(int outcome) {
+  if (!StoreMinimumReserve()) return PolicyNotStored();
+  SayMegabytes(kNewMinimum, kMinimumReserveMb);
+  Alert(kTurnedOff);
+  RestartMonitorService();
+  return outcome;
+}
+
+}  // namespace
+
+void RestartMonitorService() {
+  platform::RunAndWait({kNetCommand, kStopWord, kMonitorService});
+  platform::RunAndWait({kNetCommand, kStartWord, kMonitorService});
+}
+
+int ApplyReserve(int percentage) {
+  PoolFigures pools;
+  if (QueryPoolSpace(percentage, &pools) != 0) return kOutcomeSurveyFailed;
+
+  if (pools.smallest_free_share < percentage) {
+    Alert(kExceedsCapacity);
+    SayPercent(kSpaceAvailable, pools.smallest_free_share);
+    Say(kReduceRequest);
+    Say(kSeeGuide);
+    return kOutcomeExceedsFreeSpace;
+  }
+
+  if (percentage == 0) {
+    Say(kTurningOff);
+    Say(kHowToReenable);
+    return FinishMinimumReserve(kOutcomeSnapshotsOff);
+  }
+
+  if (pools.requested_reserve < kMinimumReserveMb) {
+    const int minimum = MinimumPercentage(pools.requested_reserve, percentage);
+    platform::PrintText(L"\a" + kRequestedIs + L" " + std::to_wstring(percentage) + L"%.\n");
+    SayPercent(kMinimumIs, minimum);
+    SayPercent(kWillBeSet, minimum);
+    SayMegabytes(kReflectsMinimum, kMinimumReserveMb);
+    return FinishMinimumReserve(kOutcomeMinimumStored);
+  }
+
+  if (!StorePolicyValue(kPercentValue, static_cast<std::uint32_t>(percentage * kPercentScale),
+                        kAbsoluteValue)) {
+    return PolicyNotStored();
+  }
+  SayPercent(kNewPercentage, percentage);
+  RestartMonitorService();
+  return kOutcomePercentStored;
+}

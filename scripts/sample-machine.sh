@@ -1,0 +1,31 @@
+#!/bin/sh
+# Lays out a stand-in Velmora machine in the directory $1 from the simulated
+# product built in $2 (the build's sim folder): the management tool with a
+# two-pool listing, the NET command, and a registry with release 2.1 installed.
+set -eu
+root=$1
+sim=$2
+product="$root/drive_c/Program Files/Halvorn/Velmora 2.0"
+system32="$root/drive_c/WINNT/System32"
+rm -rf "$root"
+mkdir -p "$product" "$system32"
+cp "$sim/plexadm.exe" "$product/plexadm.exe"
+cp "$sim/NET.exe" "$system32/NET.exe"
+cat > "$product/pools.txt" <<'LISTING'
+Pool name        Capacity(MB)  Free(MB)
+---------------  ------------  --------
+PoolA            20000         8000
+PoolB            5000          3000
+LISTING
+printf '%s\r\n' \
+  'REGEDIT4' \
+  '' \
+  '[HKEY_LOCAL_MACHINE\SOFTWARE\Halvorn\Corridan\Versions]' \
+  '"VLMR"="2.1.0"' \
+  '' \
+  '[HKEY_LOCAL_MACHINE\SOFTWARE\Halvorn\Velmora\2.0]' \
+  '"InstallDir"="C:\\Program Files\\Halvorn\\Velmora 2.0"' \
+  '' \
+  '[HKEY_LOCAL_MACHINE\SOFTWARE\Halvorn\Velmora\2.0\Policies]' \
+  '"MinFreespacePerPool"=dword:00000420' \
+  '' > "$root/system.reg"

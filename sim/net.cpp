@@ -1,0 +1,75 @@
+// Simulated NET command of the stand-in machine, for the monitor service
+// VLMRMON only. "STOP VLMRMON" and "START VLMRMON" each append a line to
+// <root>/service.log; a start records the policy the monitor finds then:
+//   STOP VLMRMON
+//   START VLMRMON MinFreespacePerPoolPercent=3000 MinFreespacePerPool=none
+// The monitor reads the policy key of its release, as the product does:
+// ...\2.0\Policies when the release text holds "2.1", else ...\2.0.
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "platform/reg_file.h"
+#include "platform/wide_text.h"
+
+namespace {
+
+const std::string kSelf = "/drive_c/WINNT/System32/NET.exe";
+const std::wstring kService = L"VLMRMON";
+const std::wstring kVersionsKey = L"SOFTWARE\\Halvorn\\Corridan\\Versions";
+const std::wstring kPolicyKey20 = L"SOFTWARE\\Halvorn\\Velmora\\2.0";
+const std::wstring kPolicyKey21 = L"SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies";
+const std::wstring kPolicyValues[] = {L"MinFreespacePerPoolPercent", L"MinFreespacePerPool"};
+
+std::string Describe(const platform::RegFile& file, const std::wstring& key,
+                     const std::wstring& name) {
+  platform::RegistryValue value;
+  if (!platform::FindRegValue(file, key, name, &value)) return "none";
+  if (value.type != platform::kRegDword || value.data.size() != 4) return "unreadable";
+  const unsigned number = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
+                          static_cast<unsigned>(value.data[3]) << 24;
+  return std::to_string(number);
+}
+
+std::string PolicyInForce(const std::string& root) {
+  std::ifstream in(root + "/system.reg", std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  platform::RegFile file;
+  int bad_line = 0;
+  if (!platform::ParseRegFile(bytes.str(), &file, &bad_line)) return " registry-unreadable";
+  platform::RegistryValue release;
+  std::wstring text;
+  if (platform::FindRegValue(file, kVersionsKey, L"VLMR", &release)) {
+    text = platform::DecodeUtf16(release.data.data(), release.data.size());
+  }
+  const std::wstring key = text.find(L"2.1") != std::wstring::npos ? kPolicyKey21 : kPolicyKey20;
+  std::string record;
+  for (const std::wstring& name : kPolicyValues) {
+    record += " " + platform::EncodeUtf8(name) + "=" + Describe(file, key, name);
+  }
+  return record;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string self = argv[0];
+  const std::string verb = argc > 1 ? argv[1] : "";
+  if (argc != 3 || platform::DecodeUtf8(argv[2]) != kService || (verb != "STOP" && verb != "START") ||
+      self.size() < kSelf.size() || self.compare(self.size() - kSelf.size(), kSelf.size(), kSelf)) {
+    std::cout << "The syntax of this command is:\n\nNET STOP VLMRMON | NET START VLMRMON\n";
+    return 1;
+  }
+  const std::string root = self.substr(0, self.size() - kSelf.size());
+  std::string record = verb + " VLMRMON";
+  if (verb == "START") record += PolicyInForce(root);
+  std::ofstream log(root + "/service.log", std::ios::app);
+  log << record << "\n";
+  std::cout << "The VLMRMON service was " << (verb == "STOP" ? "stopped" : "started")
+            << " successfully.\n";
+  return log.good() ? 0 : 2;
+}
