@@ -1,0 +1,200 @@
+#include "platform/fake/fake_platform.h"
+
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/framework.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/wide_text.h"
+
+#include <sstream>
+
+namespace fake {
+
+namespace {
+
+Machine machine;
+
+wchar_t Fold(wchar_t c) { return c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c; }
+
+bool Same(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Fold(a[i]) != Fold(b[i])) return false;
+  }
+  return true;
+}
+
+std::map<std::wstring, platform::RegistryValue>* FindKey(const std::wstring& path) {
+  for (auto& [key, values] : machine.registry) {
+    if (Same(key, path)) return &values;
+  }
+  return nullptr;
+}
+
+std::map<std::wstring, platform::RegistryValue>::iterator FindName(
+    std::map<std::wstring, platform::RegistryValue>& values, const std::wstring& name) {
+  for (auto it = values.begin(); it != values.end(); ++it) {
+    if (Same(it->first, name)) return it;
+  }
+  return values.end();
+}
+
+std::wstring Joined(const std::vector<std::wstring>& words) {
+  std::wstring line;
+  for (const std::wstring& word : words) line += (line.empty() ? L"" : L" ") + word;
+  return line;
+}
+
+std::wstring Describe(const platform::RegistryValue& value) {
+  if (value.type == platform::kRegDword && value.data.size() == 4) {
+    return std::to_wstring(value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
+                           static_cast<std::uint32_t>(value.data[3]) << 24);
+  }
+  return L"type " + std::to_wstring(value.type);
+}
+
+}  // namespace
+
+Machine& TheMachine() { return machine; }
+void Reset() { machine = Machine(); }
+
+platform::RegistryValue Text(const std::wstring& text, std::uint32_t type) {
+  platform::RegistryValue value;
+  value.type = type;
+  value.data = platform::EncodeUtf16(text);
+  value.data.insert(value.data.end(), {0, 0});
+  return value;
+}
+
+platform::RegistryValue Dword(std::uint32_t number) {
+  platform::RegistryValue value;
+  value.type = platform::kRegDword;
+  for (int shift = 0; shift < 32; shift += 8) {
+    value.data.push_back(static_cast<std::uint8_t>(number >> shift));
+  }
+  return value;
+}
+
+const platform::RegistryValue* FindValue(const std::wstring& key, const std::wstring& name) {
+  auto* values = FindKey(key);
+  if (!values) return nullptr;
+  auto it = FindName(*values, name);
+  return it == values->end() ? nullptr : &it->second;
+}
+
+bool KeyExists(const std::wstring& path) {
+  for (const auto& entry : machine.registry) {
+    const std::wstring& key = entry.first;
+    if (Same(key, path) || (key.size() > path.size() && key[path.size()] == L'\\' &&
+                            Same(key.substr(0, path.size()), path))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace fake
+
+namespace platform {
+
+using fake::machine;
+
+bool InitializeFramework() { return machine.framework_starts; }
+
+std::vector<std::wstring> ArgumentVector(int argc, char** argv) {
+  std::vector<std::wstring> args;
+  for (int i = 0; i < argc; ++i) args.push_back(DecodeUtf8(argv[i]));
+  return args;
+}
+
+void PrintText(const std::wstring& text) {
+  machine.console += text;
+  machine.events.push_back(L"print " + text.substr(0, text.find(L'\n')));
+}
+
+long OpenRegistryKey(const std::wstring& path, RegistryKey* key) {
+  if (machine.open_failure != 0) return machine.open_failure;
+  if (!fake::KeyExists(path)) return kRegistryNotFound;
+  key->path = path;
+  return kRegistryOk;
+}
+
+long CreateRegistryKey(const std::wstring& path, RegistryKey* key) {
+  if (machine.create_failure != 0) return machine.create_failure;
+  if (!fake::FindKey(path)) {
+    machine.registry[path];
+    machine.events.push_back(L"create " + path);
+  }
+  key->path = path;
+  return kRegistryOk;
+}
+
+long QueryRegistryValue(const RegistryKey& key, const std::wstring& name, RegistryValue* value) {
+  const RegistryValue* found = fake::FindValue(key.path, name);
+  if (!found) return kRegistryNotFound;
+  *value = *found;
+  return kRegistryOk;
+}
+
+long SetRegistryValue(const RegistryKey& key, const std::wstring& name,
+                      const RegistryValue& value) {
+  auto failure = machine.set_failures.find(name);
+  if (failure != machine.set_failures.end()) return failure->second;
+  auto& values = machine.registry[key.path];
+  auto it = fake::FindName(values, name);
+  if (it != values.end()) values.erase(it);
+  values[name] = value;
+  machine.events.push_back(L"set " + key.path + L" " + name + L"=" + fake::Describe(value));
+  return kRegistryOk;
+}
+
+long RemoveRegistryValue(const RegistryKey& key, const std::wstring& name) {
+  auto failure = machine.remove_failures.find(name);
+  if (failure != machine.remove_failures.end()) return failure->second;
+  auto* values = fake::FindKey(key.path);
+  if (!values) return kRegistryNotFound;
+  auto it = fake::FindName(*values, name);
+  if (it == values->end()) return kRegistryNotFound;
+  values->erase(it);
+  machine.events.push_back(L"remove " + key.path + L" " + name);
+  return kRegistryOk;
+}
+
+void CloseRegistryKey(RegistryKey* key) { key->path.clear(); }
+
+RunResult RunAndWait(const std::vector<std::wstring>& argv) {
+  machine.events.push_back(L"run " + fake::Joined(argv));
+  return machine.run ? machine.run(argv) : RunResult{};
+}
+
+RunResult RunThroughShell(const std::wstring& program, const std::wstring& word,
+                          const std::wstring& file) {
+  machine.events.push_back(L"shell " + program + L" " + word + L" > " + file);
+  if (machine.shell_result.status != -1 && machine.shell_writes_listing) {
+    machine.files[file] = machine.listing;
+  }
+  return machine.shell_result;
+}
+
+long ShortPathName(const std::wstring& path, std::wstring* short_path) {
+  if (machine.files.count(path) == 0) return 2;
+  *short_path = path;
+  return 0;
+}
+
+int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* stream) {
+  if (machine.open_file_failure != 0) return machine.open_file_failure;
+  auto it = machine.files.find(path);
+  if (it == machine.files.end()) return 2;  // ENOENT
+  machine.events.push_back(L"open " + path);
+  *stream = std::make_unique<std::istringstream>(it->second);
+  return 0;
+}
+
+bool DeleteFileAt(const std::wstring& path) {
+  machine.events.push_back(L"delete " + path);
+  return machine.files.erase(path) != 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,60 @@
+#ifndef SNAPRESERVE_PLATFORM_FAKE_FAKE_PLATFORM_H_
+#define SNAPRESERVE_PLATFORM_FAKE_FAKE_PLATFORM_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+#include "platform/registry.h"
+
+// An in-memory machine behind the platform operations, for the unit tests of
+// the logic above them. Every operation that changes something, and every
+// line printed, is appended to `events` so that a test can check the order
+// of effects; any operation can be made to fail.
+
+namespace fake {
+
+struct Machine {
+  // Framework and console.
+  bool framework_starts = true;
+  std::wstring console;
+
+  // Registry: key path (as first created) -> value name -> value. Keys and
+  // names match without regard to case.
+  std::map<std::wstring, std::map<std::wstring, platform::RegistryValue>> registry;
+  long open_failure = 0;                     // OpenRegistryKey fails with this
+  long create_failure = 0;                   // CreateRegistryKey fails with this
+  std::map<std::wstring, long> set_failures;     // value name -> SetRegistryValue result
+  std::map<std::wstring, long> remove_failures;  // value name -> RemoveRegistryValue result
+
+  // Files of the machine (Windows paths) and of the working directory.
+  std::map<std::wstring, std::string> files;
+  int open_file_failure = 0;  // OpenFileForReading fails with this errno
+
+  // Child processes. `run` answers RunAndWait; the shell writes `listing`
+  // into its output file and answers with `shell_result`.
+  std::function<platform::RunResult(const std::vector<std::wstring>&)> run;
+  std::string listing;
+  bool shell_writes_listing = true;
+  platform::RunResult shell_result;
+
+  std::vector<std::wstring> events;
+};
+
+/// The machine the platform operations act on; Reset gives a fresh one.
+Machine& TheMachine();
+void Reset();
+
+/// Helpers for tests.
+platform::RegistryValue Text(const std::wstring& text, std::uint32_t type = platform::kRegSz);
+platform::RegistryValue Dword(std::uint32_t value);
+/// The value, or nullptr; keys and names match without regard to case.
+const platform::RegistryValue* FindValue(const std::wstring& key, const std::wstring& name);
+bool KeyExists(const std::wstring& key);
+
+}  // namespace fake
+
+#endif  // SNAPRESERVE_PLATFORM_FAKE_FAKE_PLATFORM_H_

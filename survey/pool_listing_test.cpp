@@ -1,0 +1,104 @@
+#include "survey/pool_listing.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const std::string kHeadings = "Pool Capacity Free\n---- -------- ----\n";
+
+PoolFigures Parse(const std::string& listing, int percentage) {
+  std::istringstream in(listing);
+  return ParsePoolListing(in, percentage);
+}
+
+struct ListingCase {
+  const char* what;
+  std::string listing;
+  int percentage;
+  int share;
+  int reserve;
+};
+
+void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.what; }
+
+class PoolListingTest : public testing::TestWithParam<ListingCase> {};
+
+TEST_P(PoolListingTest, GivesSmallestShareAndReserve) {
+  const ListingCase& c = GetParam();
+  const PoolFigures figures = Parse(c.listing, c.percentage);
+  EXPECT_EQ(c.share, figures.smallest_free_share) << c.what;
+  EXPECT_EQ(c.reserve, figures.requested_reserve) << c.what;
+}
+
+const int kNoPoolReserve15 = static_cast<int>(2147483647LL * 15 / 100);
+
+INSTANTIATE_TEST_SUITE_P(
+    Listings, PoolListingTest,
+    testing::Values(
+        ListingCase{"two pools, minima from different pools",
+                    kHeadings + "PoolA 20000 8000\nPoolB 5000 3000\n", 15, 40, 750},
+        ListingCase{"same listing at 30%", kHeadings + "PoolA 20000 8000\nPoolB 5000 3000\n",
+                    30, 40, 1500},
+        ListingCase{"third line is the first pool", "h1\nP0 10 1\nP1 1000 500\n", 10, 50, 100},
+        ListingCase{"a last line without a newline still counts", "h1\nh2\nP1 1000 500", 10, 50,
+                    100},
+        ListingCase{"only the last pool lacks a newline",
+                    kHeadings + "Big 900000 800000\nTiny 2000 100", 10, 5, 200},
+        ListingCase{"no listing at all", "", 15, 100, kNoPoolReserve15},
+        ListingCase{"headings only", kHeadings, 15, 100, kNoPoolReserve15},
+        ListingCase{"leading white space skips no name", kHeadings + "  1000 500\n", 10, 50, 100},
+        ListingCase{"missing free space reads as 0", kHeadings + "P2 1000\n", 10, 0, 100},
+        ListingCase{"words after the free space are ignored",
+                    kHeadings + "P3 3000 1000 online healthy\n", 10, 33, 300},
+        ListingCase{"carriage returns before newlines are dropped",
+                    "h1\r\nh2\r\nP 1000 400\r\n\r\n", 10, 40, 100},
+        ListingCase{"a carriage return alone is an empty line", kHeadings + "\r\nP 1000 400\n",
+                    10, 40, 100},
+        ListingCase{"tabs, vertical tabs and form feeds separate fields",
+                    kHeadings + "P\t1000\v\f600\n", 10, 60, 100},
+        ListingCase{"free space above capacity never raises the share",
+                    kHeadings + "P 100 500\n", 10, 100, 10},
+        ListingCase{"zero capacity gives no free share", kHeadings + "P 0 0\n", 0, 0, 0},
+        ListingCase{"a capacity that is no number is 0", kHeadings + "P n/a 10\n", 50, 0, 0},
+        ListingCase{"request 0 reserves nothing", kHeadings + "P 1000 400\n", 0, 40, 0},
+        ListingCase{"shares truncate toward zero", kHeadings + "P 3 2\n", 1, 66, 0},
+        ListingCase{"negative capacity", kHeadings + "P -1000 500\n", 10, -50, -100},
+        ListingCase{"capacities beyond 32 bits stop at the limit",
+                    kHeadings + "P 99999999999 99999999999\n", 99, 100,
+                    static_cast<int>(2147483647LL * 99 / 100)},
+        ListingCase{"free space beyond 32 bits gives no wrap-around",
+                    kHeadings + "P 1 99999999999\n", 10, 100, 0},
+        ListingCase{"a huge negative free space stays the lowest share",
+                    kHeadings + "P 1 -99999999999\nQ 1000 900\n", 10, INT_MIN, 0}));
+
+TEST(PoolListingLongLines, KeepsTheFirst4095BytesAndGoesOn) {
+  // The capacity of the first pool lies beyond the line limit: it is lost
+  // and the pool reads as having none, which refuses every request.
+  const std::string long_name(4094, 'n');
+  const PoolFigures cut = Parse(kHeadings + long_name + " 1000 500\nP 2000 1600\n", 10);
+  EXPECT_EQ(0, cut.smallest_free_share);
+  EXPECT_EQ(0, cut.requested_reserve);
+
+  // The line after an over-long one is read as usual.
+  const std::string overlong(10000, 'x');
+  const PoolFigures next = Parse(kHeadings + overlong + "\nP 2000 1600\n", 10);
+  EXPECT_EQ(0, next.smallest_free_share);  // the long line itself: capacity 0
+  EXPECT_EQ(0, next.requested_reserve);
+  const PoolFigures after = Parse(kHeadings + "P 2000 1600\n" + overlong + " 9 9\n", 10);
+  EXPECT_EQ(0, after.smallest_free_share);
+}
+
+TEST(PoolListingLongLines, CarriageReturnAtTheLimitIsDropped) {
+  // 4095 bytes and a CR: the CR goes, and the line still parses.
+  std::string line = "P 1000 250";
+  line += std::string(4095 - line.size(), ' ');
+  const PoolFigures figures = Parse(kHeadings + line + "\r\n", 10);
+  EXPECT_EQ(25, figures.smallest_free_share);
+  EXPECT_EQ(100, figures.requested_reserve);
+}
+
+}  // namespace
