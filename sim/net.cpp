@@ -45,6 +45,7 @@ std::string PolicyInForce(const std::string& root) {
   std::wstring text;
   if (platform::FindRegValue(file, kVersionsKey, L"VLMR", &release)) {
     text = platform::DecodeUtf16(release.data.data(), release.data.size());
+    text = text.substr(0, text.find(L'\0'));  // a multi-string's first string
   }
   const std::wstring key = text.find(L"2.1") != std::wstring::npos ? kPolicyKey21 : kPolicyKey20;
   std::string record;

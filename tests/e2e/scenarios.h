@@ -1,0 +1,197 @@
+#ifndef SNAPRESERVE_TESTS_E2E_SCENARIOS_H_
+#define SNAPRESERVE_TESTS_E2E_SCENARIOS_H_
+
+// The end-to-end scenarios: a machine before the run, the arguments, and what
+// the machine must show afterwards. A runner lays out the machine, runs the
+// built tool in an empty working directory and checks standard output byte
+// for byte, the exit status, both policy keys, the monitor service's record
+// and that the working directory is left empty.
+//
+// Expected output may hold these marks, which the runner replaces:
+//   @PROG@     the program name as the tool was started
+//   @LISTING@  the pool listing, which the management tool's first run shows
+//   @STOP@     what the NET command prints when it stops the monitor service
+//   @START@    what it prints when it starts it again
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+const long long kNone = -1;  // the value is absent
+
+/// The two reserve values under one policy key.
+struct Policy {
+  long long percent = kNone;   // MinFreespacePerPoolPercent
+  long long absolute = kNone;  // MinFreespacePerPool
+};
+
+bool operator==(const Policy& a, const Policy& b);
+
+struct Scenario {
+  const char* name;
+  std::vector<std::string> args;  // after the program name
+  // Registry before the run. `release` is the data of the VLMR value in
+  // registry-export syntax ("\"2.1\"", "dword:...", "hex(7):..."); empty: no
+  // Versions key at all. `before20` and `before21` are the policy values.
+  std::string release;
+  Policy before20;
+  Policy before21;
+  // The management tool's listing; `installed` false: no tool at its path.
+  std::string listing;
+  bool installed;
+  int tool_exit;  // the tool's exit status
+  // After the run.
+  int status;  // exit status as Windows reports it (-1, not 255)
+  std::string output;
+  Policy after20;
+  Policy after21;
+  bool restarted;  // monitor stopped, then started with the policy in force
+};
+
+const char kTwoPools[] =
+    "Pool name        Capacity(MB)  Free(MB)\n"
+    "---------------  ------------  --------\n"
+    "PoolA            20000         8000\n"
+    "PoolB            5000          3000\n";
+
+const char kBigPools[] =
+    "Pool name        Capacity(MB)  Free(MB)\n"
+    "---------------  ------------  --------\n"
+    "Big1             900000        899000\n"
+    "Big2             800000        799000\n";
+
+const char kUsage[] =
+    "\aUsage:\n"
+    "@PROG@ <Percentage>\n"
+    "\t<Percentage> should be expressed as a percentage of the\n"
+    "\ttotal space to be reserved in all pools for snapshots.\n"
+    "\tThis percentage must range from 0 to 99.\n\n"
+    "@PROG@ --help\n@PROG@ -h\n@PROG@ /?\n"
+    "\tPrint this help message and exit.\n\n"
+    "An invalid input also prints this message and exits.\n\n"
+    "@PROG@ --version\n@PROG@ -v\n@PROG@ /v\n"
+    "\tPrint the program version and exit.\n";
+
+const char kVersion[] =
+    "@PROG@ Version 1.5.\nCopyright (C) Halvorn Corporation.\nAll rights reserved.\n";
+
+const char kExceeds40[] =
+    "@LISTING@"
+    "\aThe requested percentage of pool free space exceeds available capacity.\n"
+    "No change effected.\n"
+    "The percentage of pool space available is 40%.\n"
+    "You must reduce the requested percentage, reduce disk usage,\n"
+    "or add additional storage and try again.\n"
+    "Please see chapter 4 of the Corridan Quarrin Administration Guide for aditional details.\n";
+
+const char kMinimumTail[] =
+    "New allocated minimum amount of pool free space is 1056 MB.\n"
+    "\aSnapshot capability turned off.\n"
+    "@STOP@@START@";
+
+inline std::string Stored(int percent) {
+  return "@LISTING@New allocated percentage of pool free space reserved for snapshots is " +
+         std::to_string(percent) + "%.\n@STOP@@START@";
+}
+
+const Policy kEmpty{};
+const Policy kMinimum{kNone, 1056};
+const Policy kThirty{3000, kNone};
+
+inline std::vector<Scenario> Scenarios() {
+  const std::string r21 = "\"2.1\"";
+  const std::string r20 = "\"2.0\"";
+  const std::string turned_off =
+      std::string("@LISTING@You have elected to turn off snapshot capability.\n"
+                  "To re-enable snapshots, run this utility again and with a non-zero argument\n") +
+      kMinimumTail;
+  return {
+      // Front end: help, version and bad input change nothing.
+      {"help", {"--help"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"help_short_any_case", {"-H"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"help_slash", {"/?"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"version", {"-v"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -2, kVersion, kEmpty, kMinimum, false},
+      {"version_prefix", {"-Version"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -2, kVersion, kEmpty, kMinimum, false},
+      {"no_argument", {}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"two_arguments", {"10", "20"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"above_99", {"100"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"too_long_for_32_bits", {"4294967306"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"signed", {"+5"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"double_dash_h", {"--h"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"no_release", {"30"}, "", kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+
+      // The four decisions, on the two layouts.
+      {"percentage_stored_21", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       0, Stored(30), kEmpty, kThirty, true},
+      {"percentage_stored_20", {"30"}, r20, kMinimum, kEmpty, kTwoPools, true, 0,
+       0, Stored(30), kThirty, kEmpty, true},
+      {"percent_sign_accepted", {"5%"}, r21, kEmpty, kEmpty, kBigPools, true, 0,
+       0, Stored(5), kEmpty, {500, kNone}, true},
+      {"leading_zeros", {"007"}, r21, kEmpty, kEmpty, kBigPools, true, 0,
+       0, Stored(7), kEmpty, {700, kNone}, true},
+      {"request_equal_to_free_share", {"40"}, r21, kEmpty, kEmpty, kTwoPools, true, 0,
+       0, Stored(40), kEmpty, {4000, kNone}, true},
+      {"exceeds_free_space", {"50"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       2, kExceeds40, kEmpty, kThirty, false},
+      {"minimum_reserve", {"15"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       3,
+       std::string("@LISTING@\aThe requested percentage is 15%.\n"
+                   "The minimum, based on available disk space, is 21%.\n"
+                   "The percentage will be set to 21%.\n"
+                   "This reflects the minimum value which is 1056 MB.\n") +
+           kMinimumTail,
+       kEmpty, kMinimum, true},
+      {"snapshots_off", {"0"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       4, turned_off, kEmpty, kMinimum, true},
+      {"policy_key_created", {"30"}, r21, kEmpty, kEmpty, kTwoPools, true, 0,
+       0, Stored(30), kEmpty, kThirty, true},
+      {"release_text_12_10_holds_2_1", {"30"}, "\"12.10\"", kEmpty, kEmpty, kTwoPools, true, 0,
+       0, Stored(30), kEmpty, kThirty, true},
+      {"release_multi_string_first_counts", {"30"},
+       "hex(7):31,00,2e,00,30,00,00,00,32,00,2e,00,31,00,00,00,00,00", kEmpty, kEmpty,
+       kTwoPools, true, 0, 0, Stored(30), kThirty, kEmpty, true},
+      {"release_dword", {"30"}, "dword:00000015", kEmpty, kEmpty, kTwoPools, true, 0,
+       0, Stored(30), kThirty, kEmpty, true},
+
+      // The survey.
+      {"tool_not_installed", {"30"}, r21, kEmpty, kMinimum, kTwoPools, false, 0,
+       5, "", kEmpty, kMinimum, false},
+      {"tool_fails_with_minus_1", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, -1,
+       5, "@LISTING@Error in first spawn.\n", kEmpty, kMinimum, false},
+      {"tool_other_exit_status_is_no_failure", {"30"}, r21, kEmpty, kEmpty, kTwoPools, true, 3,
+       0, Stored(30), kEmpty, kThirty, true},
+      {"empty_listing_passes_every_request", {"99"}, r21, kEmpty, kEmpty, "", true, 0,
+       0, Stored(99), kEmpty, {9900, kNone}, true},
+      {"last_pool_without_newline_counts", {"30"}, r21, kEmpty, kEmpty,
+       "Name Cap Free\n---- --- ----\nPoolA 20000 8000\nTiny 1000 100", true, 0,
+       2,
+       "@LISTING@"
+       "\aThe requested percentage of pool free space exceeds available capacity.\n"
+       "No change effected.\n"
+       "The percentage of pool space available is 10%.\n"
+       "You must reduce the requested percentage, reduce disk usage,\n"
+       "or add additional storage and try again.\n"
+       "Please see chapter 4 of the Corridan Quarrin Administration Guide for aditional details.\n",
+       kEmpty, kEmpty, false},
+      {"windows_line_ends_in_listing", {"30"}, r21, kEmpty, kEmpty,
+       "Name Cap Free\r\n---- --- ----\r\nPoolA 20000 8000\r\n\r\nPoolB 5000 3000\r\n", true, 0,
+       0, Stored(30), kEmpty, kThirty, true},
+  };
+}
+
+}  // namespace e2e
+
+#endif  // SNAPRESERVE_TESTS_E2E_SCENARIOS_H_
