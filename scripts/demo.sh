@@ -1,0 +1,28 @@
+#!/bin/sh
+# Builds the tool, lays out a sample stand-in machine under build/, and sets a
+# 30% snapshot reserve on it, showing the stored policy before and after.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake -S . -B build >/dev/null
+cmake --build build -j "$(nproc)" >/dev/null
+
+machine="$PWD/build/sample-machine"
+scripts/sample-machine.sh "$machine" build/sim
+policy() {
+  sed -n '/\\Velmora\\2.0\\Policies\]/,/^\r*$/p' "$machine/system.reg" | tr -d '\r'
+}
+
+echo "== Policy before (in $machine/system.reg):"
+policy
+echo "== Pools (the listing the management tool prints):"
+cat "$machine/drive_c/Program Files/Halvorn/Velmora 2.0/pools.txt"
+echo "== snapreserve 30"
+mkdir -p build/sample-work
+status=0
+(cd build/sample-work && VELMORA_ROOT="$machine" ../snapreserve 30) || status=$?
+echo "== Exit status: $status"
+echo "== Policy after:"
+policy
+echo "== Monitor service record ($machine/service.log):"
+cat "$machine/service.log"
