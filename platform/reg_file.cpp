@@ -130,10 +130,7 @@ bool ParseValueData(const std::wstring& data, bool regedit4, RegistryValue* valu
   if (StartsWithNoCase(data, L"dword:")) {
     std::uint32_t number = 0;
     if (!ParseHex(data.substr(6), 8, &number)) return false;
-    value->type = kRegDword;
-    for (int shift = 0; shift < 32; shift += 8) {
-      value->data.push_back(static_cast<std::uint8_t>(number >> shift));
-    }
+    *value = DwordValue(number);
     return true;
   }
   if (!StartsWithNoCase(data, L"hex")) return false;
@@ -254,9 +251,7 @@ std::wstring FormatValueLine(const RegFile& file, const std::wstring& name,
   std::wstring text;
   if (value.type == kRegDword && value.data.size() == 4) {
     wchar_t digits[9];
-    const std::uint32_t number = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                                 static_cast<std::uint32_t>(value.data[3]) << 24;
-    swprintf(digits, 9, L"%08x", number);
+    swprintf(digits, 9, L"%08x", DwordNumber(value.data));
     return line + L"dword:" + digits;
   }
   if (AsQuotedText(value, &text)) return line + Quote(text);
@@ -275,6 +270,18 @@ void EnsureLastLineEnded(RegFile* file) {
   if (!file->lines.empty() && file->lines.back().ending.empty()) {
     file->lines.back().ending = Newline(*file);
   }
+}
+
+// Appends a section for the key, which may exist already through a subkey
+// of its own.
+void AppendKeySection(RegFile* file, const std::wstring& path) {
+  const std::wstring newline = Newline(*file);
+  EnsureLastLineEnded(file);
+  if (!file->lines.empty() && !Trim(file->lines.back().text).empty()) {
+    file->lines.push_back({L"", newline});
+  }
+  file->lines.push_back({L"[" + FullPath(path) + L"]", newline});
+  file->lines.push_back({L"", newline});
 }
 
 }  // namespace
@@ -359,13 +366,7 @@ bool FindRegValue(const RegFile& file, const std::wstring& path, const std::wstr
 
 bool AddRegKey(RegFile* file, const std::wstring& path) {
   if (RegKeyExists(*file, path)) return false;
-  const std::wstring newline = Newline(*file);
-  EnsureLastLineEnded(file);
-  if (!file->lines.empty() && !Trim(file->lines.back().text).empty()) {
-    file->lines.push_back({L"", newline});
-  }
-  file->lines.push_back({L"[" + FullPath(path) + L"]", newline});
-  file->lines.push_back({L"", newline});
+  AppendKeySection(file, path);
   return true;
 }
 
@@ -400,7 +401,7 @@ void SetRegValue(RegFile* file, const std::wstring& path, const std::wstring& na
     return;
   }
   if (!last_key) {
-    AddRegKey(file, path);
+    AppendKeySection(file, path);
     SetRegValue(file, path, name, value);
     return;
   }

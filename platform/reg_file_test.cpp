@@ -45,14 +45,7 @@ RegistryValue Value(const RegFile& file, const std::wstring& key, const std::wst
   return value;
 }
 
-RegistryValue Dword(std::uint32_t number) {
-  RegistryValue value;
-  value.type = platform::kRegDword;
-  for (int shift = 0; shift < 32; shift += 8) {
-    value.data.push_back(static_cast<std::uint8_t>(number >> shift));
-  }
-  return value;
-}
+RegistryValue Dword(std::uint32_t number) { return platform::DwordValue(number); }
 
 std::vector<std::uint8_t> Utf16z(const std::wstring& text) {
   std::vector<std::uint8_t> data = platform::EncodeUtf16(text);
@@ -148,6 +141,14 @@ TEST(RegFileTest, MissingKeyIsAddedAtTheEnd) {
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies]\n"
       "\"MinFreespacePerPool\"=dword:00000420\n\n",
       platform::SerializeRegFile(file));
+}
+
+TEST(RegFileTest, KeyKnownOnlyThroughASubkeyGetsItsOwnSection) {
+  RegFile file = Parse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\B]\n");
+  EXPECT_TRUE(platform::RegKeyExists(file, L"A"));
+  platform::SetRegValue(&file, L"A", L"V", Dword(1));
+  EXPECT_EQ("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\B]\n\n[HKEY_LOCAL_MACHINE\\A]\n\"V\"=dword:00000001\n\n",
+            platform::SerializeRegFile(file));
 }
 
 TEST(RegFileTest, EmptyFileIsAnEmptyRegistryInTheWindowsFormat) {

@@ -39,6 +39,23 @@ struct RegistryValue {
   std::vector<std::uint8_t> data;
 };
 
+/// A REG_DWORD value: four bytes, little-endian.
+inline RegistryValue DwordValue(std::uint32_t number) {
+  return {kRegDword,
+          {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
+           static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)}};
+}
+
+/// The number in up to four bytes of DWORD data, little-endian; missing
+/// high bytes read as zero.
+inline std::uint32_t DwordNumber(const std::vector<std::uint8_t>& data) {
+  std::uint32_t number = 0;
+  for (size_t i = 0; i < data.size() && i < 4; ++i) {
+    number |= static_cast<std::uint32_t>(data[i]) << (8 * i);
+  }
+  return number;
+}
+
 /// Opens an existing key. kRegistryNotFound when it does not exist.
 long OpenRegistryKey(const std::wstring& path, RegistryKey* key);
 

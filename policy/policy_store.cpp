@@ -28,15 +28,6 @@ std::string NarrowText(const std::vector<std::uint8_t>& data) {
   return text;
 }
 
-platform::RegistryValue Dword(std::uint32_t value) {
-  platform::RegistryValue dword;
-  dword.type = platform::kRegDword;
-  for (int shift = 0; shift < 32; shift += 8) {
-    dword.data.push_back(static_cast<std::uint8_t>(value >> shift));
-  }
-  return dword;
-}
-
 }  // namespace
 
 int g_layout = 0;
@@ -60,11 +51,8 @@ int ReadRegistryText(const std::wstring& key_path, const std::wstring& name,
       case platform::kRegDword:
         // A DWORD is read into exactly four bytes: longer data does not fit.
         if (value.data.size() <= 4) {
-          std::uint32_t number = 0;
-          for (size_t i = 0; i < value.data.size(); ++i) {
-            number |= static_cast<std::uint32_t>(value.data[i]) << (8 * i);
-          }
-          *text = std::make_unique<std::string>(std::to_string(static_cast<std::int32_t>(number)));
+          const auto number = static_cast<std::int32_t>(platform::DwordNumber(value.data));
+          *text = std::make_unique<std::string>(std::to_string(number));
           status = 0;
         }
         break;
@@ -101,7 +89,7 @@ bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
   const long removed = platform::RemoveRegistryValue(key, other);
   bool stored = false;
   if (removed == platform::kRegistryOk || removed == platform::kRegistryNotFound) {
-    stored = platform::SetRegistryValue(key, name, Dword(value)) == platform::kRegistryOk;
+    stored = platform::SetRegistryValue(key, name, platform::DwordValue(value)) == platform::kRegistryOk;
     if (!stored && had_other && removed == platform::kRegistryOk) {
       platform::SetRegistryValue(key, other, previous);
     }

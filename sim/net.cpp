@@ -29,9 +29,7 @@ std::string Describe(const platform::RegFile& file, const std::wstring& key,
   platform::RegistryValue value;
   if (!platform::FindRegValue(file, key, name, &value)) return "none";
   if (value.type != platform::kRegDword || value.data.size() != 4) return "unreadable";
-  const unsigned number = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                          static_cast<unsigned>(value.data[3]) << 24;
-  return std::to_string(number);
+  return std::to_string(platform::DwordNumber(value.data));
 }
 
 std::string PolicyInForce(const std::string& root) {

@@ -48,8 +48,7 @@ std::wstring Joined(const std::vector<std::wstring>& words) {
 
 std::wstring Describe(const platform::RegistryValue& value) {
   if (value.type == platform::kRegDword && value.data.size() == 4) {
-    return std::to_wstring(value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                           static_cast<std::uint32_t>(value.data[3]) << 24);
+    return std::to_wstring(platform::DwordNumber(value.data));
   }
   return L"type " + std::to_wstring(value.type);
 }
@@ -67,14 +66,7 @@ platform::RegistryValue Text(const std::wstring& text, std::uint32_t type) {
   return value;
 }
 
-platform::RegistryValue Dword(std::uint32_t number) {
-  platform::RegistryValue value;
-  value.type = platform::kRegDword;
-  for (int shift = 0; shift < 32; shift += 8) {
-    value.data.push_back(static_cast<std::uint8_t>(number >> shift));
-  }
-  return value;
-}
+platform::RegistryValue Dword(std::uint32_t number) { return platform::DwordValue(number); }
 
 const platform::RegistryValue* FindValue(const std::wstring& key, const std::wstring& name) {
   auto* values = FindKey(key);
@@ -101,12 +93,6 @@ namespace platform {
 using fake::machine;
 
 bool InitializeFramework() { return machine.framework_starts; }
-
-std::vector<std::wstring> ArgumentVector(int argc, char** argv) {
-  std::vector<std::wstring> args;
-  for (int i = 0; i < argc; ++i) args.push_back(DecodeUtf8(argv[i]));
-  return args;
-}
 
 void PrintText(const std::wstring& text) {
   machine.console += text;

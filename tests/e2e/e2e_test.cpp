@@ -193,9 +193,7 @@ class Machine {
     platform::RegistryValue value;
     if (!platform::FindRegValue(file, Wide(key), Wide(name), &value)) return kNone;
     EXPECT_EQ(platform::kRegDword, value.type) << name;
-    long long number = 0;
-    for (size_t i = 0; i < value.data.size(); ++i) number |= (long long)value.data[i] << (8 * i);
-    return number;
+    return platform::DwordNumber(value.data);
   }
 
   std::string base_, root_, work_, product_;
