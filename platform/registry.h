@@ -66,12 +66,12 @@ long CreateRegistryKey(const std::wstring& path, RegistryKey* key);
 long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
                         RegistryValue* value);
 
-/// Stores one value, replacing any value of that name whatever its type.
-long SetRegistryValue(const RegistryKey& key, const std::wstring& name,
-                      const RegistryValue& value);
-
-/// Removes one value; kRegistryNotFound when it was not there.
-long RemoveRegistryValue(const RegistryKey& key, const std::wstring& name);
+/// In one step, removes the value `removed` (if present) from a key opened by
+/// CreateRegistryKey and stores `value` as `name`, in place of any value of
+/// that name. Either both happen or, with a failure code, neither: the key
+/// keeps exactly what it held, whatever else runs at the same time.
+long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
+                          const std::wstring& name, const RegistryValue& value);
 
 /// Releases an open key.
 void CloseRegistryKey(RegistryKey* key);

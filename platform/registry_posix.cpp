@@ -144,19 +144,13 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name, Regist
   return FindRegValue(file, key.path, name, value) ? kRegistryOk : kRegistryNotFound;
 }
 
-long SetRegistryValue(const RegistryKey& key, const std::wstring& name,
-                      const RegistryValue& value) {
+long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
+                          const std::wstring& name, const RegistryValue& value) {
   return ChangeRegistry([&](RegFile* file, bool* changed) {
+    DeleteRegValue(file, key.path, removed);
     SetRegValue(file, key.path, name, value);
     *changed = true;
     return kRegistryOk;
-  });
-}
-
-long RemoveRegistryValue(const RegistryKey& key, const std::wstring& name) {
-  return ChangeRegistry([&](RegFile* file, bool* changed) {
-    *changed = DeleteRegValue(file, key.path, name);
-    return *changed ? kRegistryOk : kRegistryNotFound;
   });
 }
 

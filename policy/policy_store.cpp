@@ -21,8 +21,8 @@ const char kRelease21[] = "2.1";
 std::string NarrowText(const std::vector<std::uint8_t>& data) {
   std::string text;
   for (size_t i = 0; i < data.size(); i += 2) {
-    const unsigned unit = data[i] | (i + 1 < data.size() ? data[i + 1] << 8 : 0u);
-    if (unit == 0) break;
+    const bool high = i + 1 < data.size() && data[i + 1] != 0;
+    if (data[i] == 0 && !high) break;
     text.push_back(static_cast<char>(data[i]));
   }
   return text;
@@ -82,18 +82,8 @@ bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
                       const std::wstring& other) {
   platform::RegistryKey key;
   if (platform::CreateRegistryKey(PolicyKey(), &key) != platform::kRegistryOk) return false;
-
-  platform::RegistryValue previous;
-  const bool had_other =
-      platform::QueryRegistryValue(key, other, &previous) == platform::kRegistryOk;
-  const long removed = platform::RemoveRegistryValue(key, other);
-  bool stored = false;
-  if (removed == platform::kRegistryOk || removed == platform::kRegistryNotFound) {
-    stored = platform::SetRegistryValue(key, name, platform::DwordValue(value)) == platform::kRegistryOk;
-    if (!stored && had_other && removed == platform::kRegistryOk) {
-      platform::SetRegistryValue(key, other, previous);
-    }
-  }
+  const long stored =
+      platform::ReplaceRegistryValue(key, other, name, platform::DwordValue(value));
   platform::CloseRegistryKey(&key);
-  return stored;
+  return stored == platform::kRegistryOk;
 }

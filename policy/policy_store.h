@@ -32,11 +32,10 @@ int ProbeRelease();
 /// The key that holds the policy in the probed layout.
 const std::wstring& PolicyKey();
 
-/// Stores `value` as the DWORD `name` under the policy key after removing the
-/// other reserve value `other` from it (the key is created when missing).
-/// Either both changes are made, or the key keeps the values it had: a
-/// removal that fails for any reason but absence stops here, and a failed
-/// write puts back what was removed. True when the policy was stored.
+/// Stores `value` as the DWORD `name` under the policy key, removing the other
+/// reserve value `other` from it in the same step, so that the key never holds
+/// both forms, nor neither (the key is created when missing). True when the
+/// policy was stored; otherwise the key holds what it held before.
 bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
                       const std::wstring& other);
 

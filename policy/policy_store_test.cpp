@@ -116,23 +116,10 @@ TEST_F(PolicyStoreTest, StoreCreatesAMissingKey) {
   EXPECT_EQ(fake::Dword(1056).data, fake::FindValue(kPolicyKey20, kAbsoluteValue)->data);
 }
 
-TEST_F(PolicyStoreTest, FailedWritePutsBackWhatWasRemoved) {
+TEST_F(PolicyStoreTest, FailedReplacementIsReported) {
   g_layout = 21;
-  TheMachine().registry[kPolicyKey21][kPercentValue] = fake::Dword(2500);
-  TheMachine().set_failures[kAbsoluteValue] = platform::kRegistryAccessDenied;
+  TheMachine().replace_failure = platform::kRegistryWriteFault;
   EXPECT_FALSE(StorePolicyValue(kAbsoluteValue, 1056, kPercentValue));
-  ASSERT_NE(nullptr, fake::FindValue(kPolicyKey21, kPercentValue));
-  EXPECT_EQ(fake::Dword(2500).data, fake::FindValue(kPolicyKey21, kPercentValue)->data);
-  EXPECT_EQ(nullptr, fake::FindValue(kPolicyKey21, kAbsoluteValue));
-}
-
-TEST_F(PolicyStoreTest, FailedRemovalWritesNothing) {
-  g_layout = 21;
-  TheMachine().registry[kPolicyKey21][kPercentValue] = fake::Dword(2500);
-  TheMachine().remove_failures[kPercentValue] = platform::kRegistryAccessDenied;
-  EXPECT_FALSE(StorePolicyValue(kAbsoluteValue, 1056, kPercentValue));
-  EXPECT_EQ(nullptr, fake::FindValue(kPolicyKey21, kAbsoluteValue));
-  EXPECT_NE(nullptr, fake::FindValue(kPolicyKey21, kPercentValue));
 }
 
 TEST_F(PolicyStoreTest, KeyThatCannotBeOpenedStoresNothing) {

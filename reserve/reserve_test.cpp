@@ -145,7 +145,7 @@ TEST_F(ReserveTest, FailedSurveyChangesNothing) {
 
 TEST_F(ReserveTest, PolicyThatCannotBeStoredIsNeverReportedAsStored) {
   TheMachine().registry[kPolicyKey21][kAbsoluteValue] = fake::Dword(1056);
-  TheMachine().set_failures[kPercentValue] = platform::kRegistryAccessDenied;
+  TheMachine().replace_failure = platform::kRegistryAccessDenied;
   EXPECT_EQ(6, ApplyReserve(30));
   EXPECT_EQ(kNotStored, Printed());
   EXPECT_EQ(fake::Dword(1056).data, Policy(kAbsoluteValue)->data);
@@ -154,7 +154,7 @@ TEST_F(ReserveTest, PolicyThatCannotBeStoredIsNeverReportedAsStored) {
 }
 
 TEST_F(ReserveTest, MinimumThatCannotBeStoredKeepsItsFirstMessages) {
-  TheMachine().remove_failures[kPercentValue] = platform::kRegistryAccessDenied;
+  TheMachine().replace_failure = platform::kRegistryWriteFault;
   EXPECT_EQ(6, ApplyReserve(0));
   EXPECT_EQ(L"You have elected to turn off snapshot capability.\n"
             L"To re-enable snapshots, run this utility again and with a non-zero argument\n" +

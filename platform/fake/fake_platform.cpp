@@ -123,27 +123,19 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name, Regist
   return kRegistryOk;
 }
 
-long SetRegistryValue(const RegistryKey& key, const std::wstring& name,
-                      const RegistryValue& value) {
-  auto failure = machine.set_failures.find(name);
-  if (failure != machine.set_failures.end()) return failure->second;
+long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
+                          const std::wstring& name, const RegistryValue& value) {
+  if (machine.replace_failure != 0) return machine.replace_failure;
   auto& values = machine.registry[key.path];
-  auto it = fake::FindName(values, name);
-  if (it != values.end()) values.erase(it);
+  auto old = fake::FindName(values, removed);
+  if (old != values.end()) {
+    values.erase(old);
+    machine.events.push_back(L"remove " + key.path + L" " + removed);
+  }
+  old = fake::FindName(values, name);
+  if (old != values.end()) values.erase(old);
   values[name] = value;
   machine.events.push_back(L"set " + key.path + L" " + name + L"=" + fake::Describe(value));
-  return kRegistryOk;
-}
-
-long RemoveRegistryValue(const RegistryKey& key, const std::wstring& name) {
-  auto failure = machine.remove_failures.find(name);
-  if (failure != machine.remove_failures.end()) return failure->second;
-  auto* values = fake::FindKey(key.path);
-  if (!values) return kRegistryNotFound;
-  auto it = fake::FindName(*values, name);
-  if (it == values->end()) return kRegistryNotFound;
-  values->erase(it);
-  machine.events.push_back(L"remove " + key.path + L" " + name);
   return kRegistryOk;
 }
 

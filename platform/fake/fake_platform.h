@@ -27,8 +27,7 @@ struct Machine {
   std::map<std::wstring, std::map<std::wstring, platform::RegistryValue>> registry;
   long open_failure = 0;                     // OpenRegistryKey fails with this
   long create_failure = 0;                   // CreateRegistryKey fails with this
-  std::map<std::wstring, long> set_failures;     // value name -> SetRegistryValue result
-  std::map<std::wstring, long> remove_failures;  // value name -> RemoveRegistryValue result
+  long replace_failure = 0;                  // ReplaceRegistryValue fails with this
 
   // Files of the machine (Windows paths) and of the working directory.
   std::map<std::wstring, std::string> files;
