@@ -81,9 +81,10 @@ long SaveRegistry(const RegFile& file, const struct stat& old, int directory) {
   bool ok = true;
   if (old.st_mode != 0) {
     ok = fchmod(fd, old.st_mode & 07777) == 0;
-    if (ok && fchown(fd, old.st_uid, old.st_gid) != 0) {
-      // Keeping the owner needs privileges the writer may lack; the mode is kept.
-    }
+    // Keeping the owner takes privileges the writer may lack; without them
+    // the writer owns the new file, which keeps the old one's mode.
+    const bool owner_kept = fchown(fd, old.st_uid, old.st_gid) == 0;
+    static_cast<void>(owner_kept);
   } else {
     ok = fchmod(fd, 0644) == 0;
   }
