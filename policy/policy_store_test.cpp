@@ -20,8 +20,7 @@ class PolicyStoreTest : public testing::Test {
 };
 
 platform::RegistryValue MultiText(const std::wstring& first, const std::wstring& second) {
-  platform::RegistryValue value = fake::Text(first + L'\0' + second + L'\0', platform::kRegMultiSz);
-  return value;
+  return fake::Text(first + L'\0' + second + L'\0', platform::kRegMultiSz);
 }
 
 struct ReleaseCase {
@@ -108,6 +107,15 @@ TEST_F(PolicyStoreTest, StoreReplacesTheOtherValue) {
       L"remove " + kPolicyKey21 + L" " + kAbsoluteValue,
       L"set " + kPolicyKey21 + L" " + kPercentValue + L"=3000"};
   EXPECT_EQ(expected, TheMachine().events);
+}
+
+TEST_F(PolicyStoreTest, StoreFindsTheKeyInAnyCase) {
+  g_layout = 21;
+  TheMachine().registry[L"software\\halvorn\\velmora\\2.0\\policies"][kAbsoluteValue] =
+      fake::Dword(1056);
+  EXPECT_TRUE(StorePolicyValue(kPercentValue, 3000, kAbsoluteValue));
+  EXPECT_EQ(1u, TheMachine().registry.size());
+  EXPECT_EQ(nullptr, fake::FindValue(kPolicyKey21, kAbsoluteValue));
 }
 
 TEST_F(PolicyStoreTest, StoreCreatesAMissingKey) {

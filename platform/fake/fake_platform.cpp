@@ -126,7 +126,8 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name, Regist
 long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
                           const std::wstring& name, const RegistryValue& value) {
   if (machine.replace_failure != 0) return machine.replace_failure;
-  auto& values = machine.registry[key.path];
+  auto* found = fake::FindKey(key.path);
+  auto& values = found ? *found : machine.registry[key.path];
   auto old = fake::FindName(values, removed);
   if (old != values.end()) {
     values.erase(old);

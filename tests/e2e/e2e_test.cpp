@@ -331,7 +331,7 @@ TEST_F(StandInMachineTest, ListingIsReadableByItsOwnerOnly) {
   EXPECT_EQ("600\n", ReadFile(machine_.work() + "/../modes"));
 }
 
-TEST_F(StandInMachineTest, UnwritableWorkingDirectoryFailsTheSurvey) {
+TEST_F(StandInMachineTest, ListingThatCannotBeWrittenFailsTheSurvey) {
   if (geteuid() == 0) {
     // Root writes anywhere: make the name a directory, which no listing opens.
     ASSERT_EQ(0, mkdir((machine_.work() + "/" + kListingName).c_str(), 0755));
