@@ -2,7 +2,6 @@
 // afterwards: standard output, exit status, the registry file, the monitor
 // service's record and what is left in the working directory.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,72 +10,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 #include "platform/reg_file.h"
+#include "tests/e2e/machine_checks.h"
 #include "tests/e2e/scenarios.h"
 
 namespace e2e {
 namespace {
 
-const std::string kVersions = "SOFTWARE\\Halvorn\\Corridan\\Versions";
-const std::string kKey20 = "SOFTWARE\\Halvorn\\Velmora\\2.0";
-const std::string kKey21 = "SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies";
-const std::string kListingName = "____HLV__PlexAdm__TempFile.vlmr";
 const std::string kStopMessage = "The VLMRMON service was stopped successfully.\n";
 const std::string kStartMessage = "The VLMRMON service was started successfully.\n";
-
-std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
-
-std::set<std::string> Entries(const std::string& directory) {
-  std::set<std::string> names;
-  if (DIR* dir = opendir(directory.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    closedir(dir);
-  }
-  return names;
-}
-
-void Replace(std::string* text, const std::string& mark, const std::string& with) {
-  for (size_t at = text->find(mark); at != std::string::npos; at = text->find(mark, at)) {
-    text->replace(at, mark.size(), with);
-    at += with.size();
-  }
-}
-
-std::string PolicyLines(const Policy& policy) {
-  std::string lines;
-  char line[64];
-  if (policy.percent != kNone) {
-    std::snprintf(line, sizeof line, "\"MinFreespacePerPoolPercent\"=dword:%08llx\r\n",
-                  policy.percent);
-    lines += line;
-  }
-  if (policy.absolute != kNone) {
-    std::snprintf(line, sizeof line, "\"MinFreespacePerPool\"=dword:%08llx\r\n", policy.absolute);
-    lines += line;
-  }
-  return lines;
-}
-
-std::string Describe(long long value) { return value == kNone ? "none" : std::to_string(value); }
 
 struct RunResult {
   std::string output;
@@ -114,20 +58,7 @@ class Machine {
   // A REGEDIT4 registry with the release, the policies and unrelated values
   // that must come through every run untouched.
   void LayRegistry(const std::string& release, const Policy& before20, const Policy& before21) {
-    std::string reg = "REGEDIT4\r\n\r\n";
-    if (!release.empty()) {
-      reg += "[HKEY_LOCAL_MACHINE\\" + kVersions + "]\r\n\"VLMR\"=" + release +
-             "\r\n\"Installer\"=\"keep me\"\r\n\r\n";
-    }
-    reg += "[HKEY_LOCAL_MACHINE\\" + kKey20 +
-           "]\r\n\"InstallDir\"=\"C:\\\\Program Files\\\\Halvorn\\\\Velmora 2.0\"\r\n" +
-           PolicyLines(before20) + "\r\n";
-    if (before21.percent != kNone || before21.absolute != kNone) {
-      reg += "[HKEY_LOCAL_MACHINE\\" + kKey21 + "]\r\n" + PolicyLines(before21) + "\r\n";
-    }
-    reg += "; a comment that stays\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Unrelated]\r\n"
-           "\"Keep\"=hex:01,02,03\r\n\r\n";
-    WriteFile(registry_path(), reg);
+    WriteFile(registry_path(), "REGEDIT4\r\n\r\n" + RegistryKeys(release, before20, before21));
   }
 
   // Runs the tool in the working directory, through `prefix` (a command that
@@ -166,21 +97,9 @@ class Machine {
     return result;
   }
 
-  platform::RegFile Registry() const {
-    platform::RegFile file;
-    int bad_line = 0;
-    EXPECT_TRUE(platform::ParseRegFile(ReadFile(registry_path()), &file, &bad_line))
-        << "system.reg stops making sense at line " << bad_line;
-    return file;
-  }
+  platform::RegFile Registry() const { return ParsedExport(ReadFile(registry_path())); }
 
-  Policy PolicyAt(const std::string& key) const {
-    const platform::RegFile file = Registry();
-    Policy policy;
-    policy.percent = Dword(file, key, "MinFreespacePerPoolPercent");
-    policy.absolute = Dword(file, key, "MinFreespacePerPool");
-    return policy;
-  }
+  Policy PolicyAt(const std::string& key) const { return PolicyIn(Registry(), key); }
 
   std::string ServiceRecord() const { return ReadFile(root_ + "/service.log"); }
 
@@ -188,25 +107,9 @@ class Machine {
   static void Shell(const std::string& command) {
     ASSERT_EQ(0, std::system(command.c_str())) << command;
   }
-  static long long Dword(const platform::RegFile& file, const std::string& key,
-                         const std::string& name) {
-    platform::RegistryValue value;
-    if (!platform::FindRegValue(file, Wide(key), Wide(name), &value)) return kNone;
-    EXPECT_EQ(platform::kRegDword, value.type) << name;
-    return platform::DwordNumber(value.data);
-  }
 
   std::string base_, root_, work_, product_;
 };
-
-std::string ExpectedOutput(const Scenario& scenario) {
-  std::string output = scenario.output;
-  Replace(&output, "@PROG@", SNAPRESERVE_BINARY);
-  Replace(&output, "@LISTING@", scenario.listing);
-  Replace(&output, "@STOP@", kStopMessage);
-  Replace(&output, "@START@", kStartMessage);
-  return output;
-}
 
 class ScenarioTest : public testing::TestWithParam<Scenario> {};
 
@@ -219,34 +122,17 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
 
   const RunResult run = machine.Run(s.args);
 
-  EXPECT_EQ(ExpectedOutput(s), run.output);
+  EXPECT_EQ(ExpectedOutput(s, SNAPRESERVE_BINARY, kStopMessage, kStartMessage), run.output);
   EXPECT_EQ(s.status & 0xFF, run.status);
   EXPECT_EQ(s.after20, machine.PolicyAt(kKey20));
   EXPECT_EQ(s.after21, machine.PolicyAt(kKey21));
 
-  const bool stored = s.status == 0 || s.status == 3 || s.status == 4;
-  if (!stored) {
+  if (!Stores(s)) {
     EXPECT_EQ(registry_before, ReadFile(machine.registry_path())) << "registry untouched";
   }
-  // Everything else in the registry comes through.
   const platform::RegFile after = machine.Registry();
-  platform::RegistryValue value;
-  EXPECT_TRUE(platform::FindRegValue(after, L"SOFTWARE\\Unrelated", L"Keep", &value));
-  EXPECT_EQ(std::vector<std::uint8_t>({1, 2, 3}), value.data);
-  EXPECT_TRUE(platform::FindRegValue(after, Wide(kKey20), L"InstallDir", &value));
-  EXPECT_EQ(!s.release.empty(),
-            platform::FindRegValue(after, Wide(kVersions), L"Installer", &value));
-
-  // The monitor restarted once, stop before start, and found the new policy:
-  // the one under the key this run changed.
-  std::string record;
-  if (s.restarted) {
-    const Policy& in_force = s.after21 == s.before21 ? s.after20 : s.after21;
-    record = "STOP VLMRMON\nSTART VLMRMON MinFreespacePerPoolPercent=" +
-             Describe(in_force.percent) + " MinFreespacePerPool=" + Describe(in_force.absolute) +
-             "\n";
-  }
-  EXPECT_EQ(record, machine.ServiceRecord());
+  ExpectUnrelatedValuesKept(s, after, after);
+  EXPECT_EQ(ExpectedRecord(s), machine.ServiceRecord());
 
   EXPECT_EQ(std::set<std::string>(), Entries(machine.work())) << "nothing left behind";
   std::set<std::string> root = {"drive_c", "system.reg"};
@@ -377,16 +263,4 @@ TEST_F(StandInMachineTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) 
 }
 
 }  // namespace
-
-bool operator==(const Policy& a, const Policy& b) {
-  return a.percent == b.percent && a.absolute == b.absolute;
-}
-
-void PrintTo(const Policy& policy, std::ostream* os) {
-  *os << "{percent " << Describe(policy.percent) << ", absolute " << Describe(policy.absolute)
-      << "}";
-}
-
-void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
-
 }  // namespace e2e

@@ -26,7 +26,9 @@ struct Policy {
   long long absolute = kNone;  // MinFreespacePerPool
 };
 
-bool operator==(const Policy& a, const Policy& b);
+inline bool operator==(const Policy& a, const Policy& b) {
+  return a.percent == b.percent && a.absolute == b.absolute;
+}
 
 struct Scenario {
   const char* name;

@@ -1,0 +1,29 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include <clocale>
+
+#include "platform/framework.h"
+
+namespace platform {
+
+// There is no MFC here. What the tool needs of an application framework is
+// its own module and its raw command line, and wide output in the user's code
+// page; without those it cannot start.
+bool InitializeFramework() {
+  if (GetModuleHandleW(nullptr) == nullptr || GetCommandLineW() == nullptr) return false;
+  return std::setlocale(LC_ALL, "") != nullptr;
+}
+
+// Taken from the raw command line, so no wildcard is ever expanded.
+std::vector<std::wstring> ArgumentVector(int, char**) {
+  std::vector<std::wstring> args;
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (words == nullptr) return args;
+  for (int i = 0; i < count; ++i) args.push_back(words[i]);
+  LocalFree(words);
+  return args;
+}
+
+}  // namespace platform

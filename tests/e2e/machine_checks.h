@@ -1,0 +1,166 @@
+#ifndef SNAPRESERVE_TESTS_E2E_MACHINE_CHECKS_H_
+#define SNAPRESERVE_TESTS_E2E_MACHINE_CHECKS_H_
+
+// What every end-to-end runner needs, whatever machine it drives: the
+// registry a scenario starts from, the output and service record it must end
+// with, and the scratch files in between.
+
+#include <dirent.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "platform/reg_file.h"
+#include "tests/e2e/scenarios.h"
+
+namespace e2e {
+
+const std::string kVersions = "SOFTWARE\\Halvorn\\Corridan\\Versions";
+const std::string kKey20 = "SOFTWARE\\Halvorn\\Velmora\\2.0";
+const std::string kKey21 = "SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies";
+const std::string kListingName = "____HLV__PlexAdm__TempFile.vlmr";
+
+inline std::wstring Wide(const std::string& ascii) {
+  return std::wstring(ascii.begin(), ascii.end());
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+inline std::set<std::string> Entries(const std::string& directory) {
+  std::set<std::string> names;
+  if (DIR* dir = opendir(directory.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+inline void Replace(std::string* text, const std::string& mark, const std::string& with) {
+  for (size_t at = text->find(mark); at != std::string::npos; at = text->find(mark, at)) {
+    text->replace(at, mark.size(), with);
+    at += with.size();
+  }
+}
+
+inline std::string Describe(long long value) {
+  return value == kNone ? "none" : std::to_string(value);
+}
+
+inline std::string PolicyLines(const Policy& policy) {
+  std::string lines;
+  char line[64];
+  if (policy.percent != kNone) {
+    std::snprintf(line, sizeof line, "\"MinFreespacePerPoolPercent\"=dword:%08llx\r\n",
+                  policy.percent);
+    lines += line;
+  }
+  if (policy.absolute != kNone) {
+    std::snprintf(line, sizeof line, "\"MinFreespacePerPool\"=dword:%08llx\r\n", policy.absolute);
+    lines += line;
+  }
+  return lines;
+}
+
+/// The keys of a registry export (without its header line): the release,
+/// the policies, and unrelated values that must come through every run.
+inline std::string RegistryKeys(const std::string& release, const Policy& before20,
+                                const Policy& before21) {
+  std::string reg;
+  if (!release.empty()) {
+    reg += "[HKEY_LOCAL_MACHINE\\" + kVersions + "]\r\n\"VLMR\"=" + release +
+           "\r\n\"Installer\"=\"keep me\"\r\n\r\n";
+  }
+  reg += "[HKEY_LOCAL_MACHINE\\" + kKey20 +
+         "]\r\n\"InstallDir\"=\"C:\\\\Program Files\\\\Halvorn\\\\Velmora 2.0\"\r\n" +
+         PolicyLines(before20) + "\r\n";
+  if (before21.percent != kNone || before21.absolute != kNone) {
+    reg += "[HKEY_LOCAL_MACHINE\\" + kKey21 + "]\r\n" + PolicyLines(before21) + "\r\n";
+  }
+  reg += "; a comment that stays\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Unrelated]\r\n"
+         "\"Keep\"=hex:01,02,03\r\n\r\n";
+  return reg;
+}
+
+/// The scenario's expected output with its marks filled in.
+inline std::string ExpectedOutput(const Scenario& scenario, const std::string& program,
+                                  const std::string& stop, const std::string& start) {
+  std::string output = scenario.output;
+  Replace(&output, "@PROG@", program);
+  Replace(&output, "@LISTING@", scenario.listing);
+  Replace(&output, "@STOP@", stop);
+  Replace(&output, "@START@", start);
+  return output;
+}
+
+/// What the monitor service records: one stop, then one start that found
+/// the new policy, the one under the key this run changed; or nothing.
+inline std::string ExpectedRecord(const Scenario& s) {
+  if (!s.restarted) return "";
+  const Policy& in_force = s.after21 == s.before21 ? s.after20 : s.after21;
+  return "STOP VLMRMON\nSTART VLMRMON MinFreespacePerPoolPercent=" + Describe(in_force.percent) +
+         " MinFreespacePerPool=" + Describe(in_force.absolute) + "\n";
+}
+
+inline bool Stores(const Scenario& s) { return s.status == 0 || s.status == 3 || s.status == 4; }
+
+/// A registry export, which must parse.
+inline platform::RegFile ParsedExport(const std::string& bytes) {
+  platform::RegFile file;
+  int bad_line = 0;
+  EXPECT_TRUE(platform::ParseRegFile(bytes, &file, &bad_line))
+      << "the registry stops making sense at line " << bad_line;
+  return file;
+}
+
+inline long long DwordAt(const platform::RegFile& file, const std::string& key,
+                         const std::string& name) {
+  platform::RegistryValue value;
+  if (!platform::FindRegValue(file, Wide(key), Wide(name), &value)) return kNone;
+  EXPECT_EQ(platform::kRegDword, value.type) << name;
+  return platform::DwordNumber(value.data);
+}
+
+inline Policy PolicyIn(const platform::RegFile& file, const std::string& key) {
+  return {DwordAt(file, key, "MinFreespacePerPoolPercent"), DwordAt(file, key, "MinFreespacePerPool")};
+}
+
+/// The values a run must never touch: the installer's beside the release,
+/// the product's beside the policy, and a key of another program.
+inline void ExpectUnrelatedValuesKept(const Scenario& s, const platform::RegFile& product,
+                                      const platform::RegFile& other) {
+  platform::RegistryValue value;
+  EXPECT_TRUE(platform::FindRegValue(other, L"SOFTWARE\\Unrelated", L"Keep", &value));
+  EXPECT_EQ(std::vector<std::uint8_t>({1, 2, 3}), value.data);
+  EXPECT_TRUE(platform::FindRegValue(product, Wide(kKey20), L"InstallDir", &value));
+  EXPECT_EQ(!s.release.empty(),
+            platform::FindRegValue(product, Wide(kVersions), L"Installer", &value));
+}
+
+inline void PrintTo(const Policy& policy, std::ostream* os) {
+  *os << "{percent " << Describe(policy.percent) << ", absolute " << Describe(policy.absolute)
+      << "}";
+}
+
+inline void PrintTo(const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
+
+}  // namespace e2e
+
+#endif  // SNAPRESERVE_TESTS_E2E_MACHINE_CHECKS_H_
