@@ -1,0 +1,269 @@
+// Runs the Windows program under Wine, on the prefix that prepare-prefix.sh
+// made, as an administrator would from cmd.exe; then inspects the machine:
+// standard output, the exit status as cmd.exe reports it, the registry as
+// reg.exe exports it, the monitor service's record and the working folder.
+//
+// Each run is one batch file: make sure the monitor runs and clear its
+// record, import the scenario's registry into the 32-bit view, export it,
+// run the tool from a working folder whose path has a space, note
+// %ERRORLEVEL%, and export the registry again.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/reg_file.h"
+#include "platform/wide_text.h"
+#include "tests/e2e/machine_checks.h"
+#include "tests/e2e/scenarios.h"
+
+namespace e2e {
+namespace {
+
+const std::string kProgram = "C:\\Tools\\snapreserve.exe";
+const std::string kWorkFolder = "C:\\work dir";
+const std::string kScratch = "C:\\snapreserve-tests";
+const std::string kStopMessage =
+    "The VLMRMON service is stopping.\nThe VLMRMON service was stopped successfully.\n";
+const std::string kStartMessage =
+    "The VLMRMON service is starting.\nThe VLMRMON service was started successfully.\n";
+
+// Line ends as the console shows them: the C runtime's text mode and NET
+// write "\r\n", the management tool whatever its listing holds.
+std::string Lines(std::string text) {
+  Replace(&text, "\r\n", "\n");
+  return text;
+}
+
+// An argument as cmd.exe must see it in a batch file to pass it on as is.
+std::string BatchWord(const std::string& word) {
+  std::string escaped;
+  for (char c : word) {
+    if (c == '%') {
+      escaped += "%%";
+    } else {
+      if (c == '&' || c == '|' || c == '<' || c == '>' || c == '^') escaped += '^';
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+struct ToolRun {
+  std::string output;
+  int status = 0;  // as %ERRORLEVEL% shows it: -1, not 255
+};
+
+class WindowsMachine {
+ public:
+  WindowsMachine()
+      : drive_(std::string(WINE_PREFIX) + "/drive_c"),
+        product_(drive_ + "/Program Files/Halvorn/Velmora 2.0"),
+        scratch_(drive_ + "/snapreserve-tests"),
+        work_(drive_ + "/work dir") {
+    Shell("rm -rf '" + scratch_ + "' '" + work_ + "' && mkdir -p '" + scratch_ + "' '" + work_ +
+          "' '" + drive_ + "/Tools' && cp '" SNAPRESERVE_EXE "' '" + drive_ +
+          "/Tools/snapreserve.exe' && (test -f '" + product_ + "/plexadm.exe' || mv '" +
+          product_ + "/plexadm.off' '" + product_ + "/plexadm.exe')");
+  }
+  WindowsMachine(const WindowsMachine&) = delete;
+  WindowsMachine& operator=(const WindowsMachine&) = delete;
+
+  const std::string& drive() const { return drive_; }
+  const std::string& work() const { return work_; }
+
+  void InstallTool(const std::string& listing, int exit_status) {
+    WriteFile(product_ + "/pools.txt", listing);
+    WriteFile(product_ + "/exit-status", std::to_string(exit_status));
+  }
+  void RemoveTool() {
+    Shell("mv '" + product_ + "/plexadm.exe' '" + product_ + "/plexadm.off'");
+  }
+
+  // The import clears what earlier runs left, then lays the scenario's keys.
+  void LayRegistry(const std::string& release, const Policy& before20, const Policy& before21) {
+    const std::string text =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn]\r\n\r\n"
+        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Unrelated]\r\n\r\n" +
+        RegistryKeys(release, before20, before21);
+    const std::vector<std::uint8_t> utf16 = platform::EncodeUtf16(L"\xFEFF" + Wide(text));
+    WriteFile(scratch_ + "/lay.reg", std::string(utf16.begin(), utf16.end()));
+  }
+
+  // Runs `command line` (the program and its arguments, ready for cmd.exe)
+  // in the working folder; `redirect` is appended to it as it stands.
+  ToolRun RunCommand(const std::string& command, const std::string& redirect = "") {
+    for (const char* name : {"status.txt", "before.reg", "after.reg", "unrelated.reg"}) {
+      unlink((scratch_ + "/" + name).c_str());
+    }
+    const std::string batch =
+        "@echo off\r\n"
+        "net start VLMRMON >nul 2>&1\r\n"
+        "type nul > \"C:\\Program Files\\Halvorn\\Velmora 2.0\\service.log\"\r\n"
+        "reg import " + kScratch + "\\lay.reg /reg:32 >nul 2>&1\r\n"
+        "reg export HKLM\\SOFTWARE\\Halvorn " + kScratch + "\\before.reg /reg:32 /y >nul 2>&1\r\n"
+        "cd /d \"" + kWorkFolder + "\"\r\n" +
+        command + redirect + "\r\n"
+        "echo status %ERRORLEVEL% > " + kScratch + "\\status.txt\r\n"
+        "cd /d C:\\\r\n"
+        "reg export HKLM\\SOFTWARE\\Halvorn " + kScratch + "\\after.reg /reg:32 /y >nul 2>&1\r\n"
+        "reg export HKLM\\SOFTWARE\\Unrelated " + kScratch + "\\unrelated.reg /reg:32 /y >nul 2>&1\r\n";
+    WriteFile(scratch_ + "/run.bat", batch);
+
+    ToolRun run;
+    run.output = Wine({"cmd", "/c", kScratch + "\\run.bat"});
+    const std::string status = ReadFile(scratch_ + "/status.txt");
+    EXPECT_EQ(1, std::sscanf(status.c_str(), "status %d", &run.status)) << status;
+    return run;
+  }
+
+  ToolRun RunTool(const std::vector<std::string>& args) {
+    std::string command = "\"" + kProgram + "\"";
+    for (const std::string& arg : args) command += " " + BatchWord(arg);
+    return RunCommand(command);
+  }
+
+  std::string RegistryBefore() const { return ReadFile(scratch_ + "/before.reg"); }
+  std::string RegistryAfter() const { return ReadFile(scratch_ + "/after.reg"); }
+  platform::RegFile Registry() const { return ParsedExport(RegistryAfter()); }
+  platform::RegFile UnrelatedKey() const {
+    return ParsedExport(ReadFile(scratch_ + "/unrelated.reg"));
+  }
+  std::string ServiceRecord() const { return ReadFile(product_ + "/service.log"); }
+
+ private:
+  static void Shell(const std::string& command) {
+    ASSERT_EQ(0, std::system(command.c_str())) << command;
+  }
+
+  // Standard output of a Wine command.
+  std::string Wine(const std::vector<std::string>& args) const {
+    int out[2];
+    if (pipe(out) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      if (chdir(drive_.c_str()) != 0) _exit(120);
+      setenv("WINEPREFIX", WINE_PREFIX, 1);
+      setenv("WINEDEBUG", "-all", 1);
+      std::vector<std::string> words = {"wine"};
+      words.insert(words.end(), args.begin(), args.end());
+      std::vector<char*> argv;
+      for (std::string& word : words) argv.push_back(&word[0]);
+      argv.push_back(nullptr);
+      execvp(argv[0], argv.data());
+      _exit(121);
+    }
+    close(out[1]);
+    std::string output;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(out[0], chunk, sizeof chunk)) > 0) {
+      output.append(chunk, static_cast<size_t>(got));
+    }
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return output;
+  }
+
+  std::string drive_, product_, scratch_, work_;
+};
+
+class ScenarioTest : public testing::TestWithParam<Scenario> {};
+
+TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
+  const Scenario& s = GetParam();
+  WindowsMachine machine;
+  machine.InstallTool(s.listing, s.tool_exit);
+  if (!s.installed) machine.RemoveTool();
+  machine.LayRegistry(s.release, s.before20, s.before21);
+
+  const ToolRun run = machine.RunTool(s.args);
+
+  EXPECT_EQ(Lines(ExpectedOutput(s, kProgram, kStopMessage, kStartMessage)), Lines(run.output));
+  EXPECT_EQ(s.status, run.status);
+  const platform::RegFile after = machine.Registry();
+  EXPECT_EQ(s.after20, PolicyIn(after, kKey20));
+  EXPECT_EQ(s.after21, PolicyIn(after, kKey21));
+  if (!Stores(s)) {
+    EXPECT_EQ(machine.RegistryBefore(), machine.RegistryAfter()) << "registry untouched";
+  }
+  ExpectUnrelatedValuesKept(s, after, machine.UnrelatedKey());
+  EXPECT_EQ(ExpectedRecord(s), machine.ServiceRecord());
+  EXPECT_EQ(std::set<std::string>(), Entries(machine.work())) << "nothing left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, ScenarioTest, testing::ValuesIn(Scenarios()),
+                         [](const testing::TestParamInfo<Scenario>& param) {
+                           return std::string(param.param.name);
+                         });
+
+// What only Windows can show.
+
+class WindowsOnlyTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    machine_.InstallTool(kTwoPools, 0);
+    machine_.LayRegistry("\"2.1\"", kEmpty, kMinimum);
+  }
+  std::string Stored30() const {
+    return Lines(kTwoPools +
+                 std::string("New allocated percentage of pool free space reserved for "
+                             "snapshots is 30%.\n") +
+                 kStopMessage + kStartMessage);
+  }
+  WindowsMachine machine_;
+};
+
+TEST_F(WindowsOnlyTest, ToolInAFolderWithSpacesNamesItselfAndRuns) {
+  const std::string folder = machine_.drive() + "/Program Files/Snapshot Tools";
+  ASSERT_EQ(0, std::system(("mkdir -p '" + folder + "' && cp '" SNAPRESERVE_EXE "' '" + folder +
+                            "/snapreserve.exe'").c_str()));
+  const std::string program = "C:\\Program Files\\Snapshot Tools\\snapreserve.exe";
+  std::string version = kVersion;
+  Replace(&version, "@PROG@", program);
+  ToolRun run = machine_.RunCommand("\"" + program + "\" /V");
+  EXPECT_EQ(Lines(version), Lines(run.output));
+  EXPECT_EQ(-2, run.status);
+
+  run = machine_.RunCommand("\"" + program + "\" 30");
+  EXPECT_EQ(Stored30(), Lines(run.output));
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(kThirty, PolicyIn(machine_.Registry(), kKey21));
+}
+
+TEST_F(WindowsOnlyTest, OutputToAFileKeepsTheToolsLinesBeforeNets) {
+  // Redirected, the C runtime buffers the tool's output; it must reach the
+  // file before NET, which shares it, writes its own lines.
+  const ToolRun run = machine_.RunCommand("\"" + kProgram + "\" 30",
+                                   " > \"" + kScratch + "\\output file.txt\"");
+  EXPECT_EQ("", run.output);
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(Stored30(), Lines(ReadFile(machine_.drive() + "/snapreserve-tests/output file.txt")));
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
+TEST_F(WindowsOnlyTest, ListingComesFreshThroughCmdRedirection) {
+  // A listing left by an earlier run would refuse 30%; cmd.exe's redirection
+  // writes the new one over it, and it is gone afterwards.
+  WriteFile(machine_.work() + "/" + kListingName, "h\nh\nFull 1000 0\n");
+  const ToolRun run = machine_.RunTool({"30"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(Stored30(), Lines(run.output));
+  EXPECT_EQ(kThirty, PolicyIn(machine_.Registry(), kKey21));
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
+}  // namespace
+}  // namespace e2e
