@@ -22,7 +22,8 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv);
 /// Has the system shell run `program word` with its standard output sent into
 /// `file`, relative to the working directory, and waits for the shell. The
 /// file is created afresh (a link at that name is replaced, never followed),
-/// readable by its owner only.
+/// readable by its owner only. When a leftover file at that name cannot be
+/// removed, nothing runs and the result is a failure to start.
 RunResult RunThroughShell(const std::wstring& program, const std::wstring& word,
                           const std::wstring& file);
 

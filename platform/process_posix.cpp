@@ -82,7 +82,15 @@ RunResult RunThroughShell(const std::wstring& program, const std::wstring& word,
   // included) instead of writing through it; umask 077 keeps the listing to
   // its owner, and the tool itself runs under the tool's own umask.
   const std::string listing = HostPath(file);
-  unlink(listing.c_str());
+  // A leftover that cannot go would be read as this run's listing: refuse.
+  // A directory at the name stays; no listing opens on it.
+  struct stat leftover;
+  if (unlink(listing.c_str()) != 0 && errno != ENOENT) {
+    const int error = errno;
+    if (lstat(listing.c_str(), &leftover) != 0 || !S_ISDIR(leftover.st_mode)) {
+      return {kNotStarted, error};
+    }
+  }
   const mode_t mask = umask(077);
   umask(mask);
   char own_mask[8];

@@ -44,7 +44,14 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv) {
 // a link instead of replacing it.
 RunResult RunThroughShell(const std::wstring& program, const std::wstring& word,
                           const std::wstring& file) {
-  DeleteFileAt(file);
+  // A leftover that cannot go (read-only, say) would be read as this run's
+  // listing: refuse. A folder at the name stays; no listing opens on it.
+  if (!DeleteFileAt(file)) {
+    const DWORD attributes = GetFileAttributesW(file.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return {-1, EACCES};
+    }
+  }
   const std::wstring command =
       kQuote + kQuote + program + kQuote + kSpace + word + kRedirect + file + kQuote;
   return Spawn({kShell, kShellSwitch, command});

@@ -1,9 +1,15 @@
 #!/bin/sh
-# Builds the tool, lays out a sample stand-in machine under build/, and sets a
-# 30% snapshot reserve on it, showing the stored policy before and after.
+# Builds the tool, lays out a sample machine under build/, and sets a 30%
+# snapshot reserve on it, showing the stored policy before and after and the
+# monitor service's record.
+#   scripts/demo.sh            the native tool on a POSIX stand-in machine
+#   scripts/demo.sh --windows  the 32-bit Windows program under Wine
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+if [ "${1:-}" = "--windows" ]; then
+  exec scripts/demo-windows.sh
+fi
 cmake -S . -B build >/dev/null
 cmake --build build -j "$(nproc)" >/dev/null
 

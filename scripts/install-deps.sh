@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs what building and testing the tool needs, from Debian's packages,
-# when it is missing: CMake, a C++ compiler and GoogleTest.
+# when it is missing: CMake, a C++ compiler and GoogleTest for the native
+# build; MinGW-w64 for the Windows programs; Wine (64- and 32-bit, after
+# adding the i386 architecture) to run them.
 set -eu
 missing=""
 command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
@@ -9,10 +11,18 @@ command -v make >/dev/null 2>&1 || missing="$missing make"
 [ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
 [ -f /usr/include/gmock/gmock.h ] || missing="$missing libgmock-dev"
 command -v setpriv >/dev/null 2>&1 || missing="$missing util-linux"
+command -v i686-w64-mingw32-g++ >/dev/null 2>&1 || missing="$missing g++-mingw-w64-i686"
+command -v x86_64-w64-mingw32-g++ >/dev/null 2>&1 || missing="$missing g++-mingw-w64-x86-64"
+command -v wine >/dev/null 2>&1 || missing="$missing wine"
+[ -x /usr/lib/wine/wine64 ] || missing="$missing wine64"
+[ -x /usr/lib/wine/wine ] || missing="$missing wine32:i386"
 [ -z "$missing" ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing:$missing"
+case "$missing" in
+  *wine32:i386*) $sudo dpkg --add-architecture i386 ;;
+esac
 $sudo apt-get update -q
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q $missing

@@ -153,6 +153,18 @@ class StandInMachineTest : public testing::Test {
     machine_.InstallTool(kTwoPools, 0);
     machine_.LayRegistry("\"2.1\"", kEmpty, kMinimum);
   }
+  // Runs the tool as a user without root's right to write anywhere: nobody,
+  // with a copy of the tool that nobody can reach wherever the build lies.
+  RunResult RunAsAnotherUser(const std::vector<std::string>& args) {
+    if (geteuid() != 0) return machine_.Run(args);
+    const std::string program = machine_.root() + "/../snapreserve";
+    EXPECT_EQ(0, std::system(("cp '" SNAPRESERVE_BINARY "' '" + program + "'").c_str()));
+    chmod((machine_.root() + "/..").c_str(), 0755);
+    const RunResult run = machine_.Run(
+        args, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, program);
+    unlink(program.c_str());
+    return run;
+  }
   Machine machine_;
 };
 
@@ -234,23 +246,12 @@ TEST_F(StandInMachineTest, ListingThatCannotBeWrittenFailsTheSurvey) {
 
 TEST_F(StandInMachineTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) {
   // The registry's folder is closed to the user who runs the tool, so the
-  // store cannot be saved. Root writes anywhere, so the tool runs as nobody.
-  std::vector<std::string> as_user;
-  std::string program = SNAPRESERVE_BINARY;
-  if (geteuid() == 0) {
-    // A copy of the tool that the user can reach wherever the build lies.
-    program = machine_.root() + "/../snapreserve";
-    ASSERT_EQ(0, std::system(("cp '" SNAPRESERVE_BINARY "' '" + program + "'").c_str()));
-    as_user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    chmod((machine_.root() + "/..").c_str(), 0755);
-    chmod(machine_.work().c_str(), 0777);
-    chmod(machine_.root().c_str(), 0555);
-    chmod(machine_.registry_path().c_str(), 0644);
-  } else {
-    chmod(machine_.root().c_str(), 0555);
-  }
+  // store cannot be saved.
+  chmod(machine_.work().c_str(), 0777);
+  chmod(machine_.registry_path().c_str(), 0644);
+  chmod(machine_.root().c_str(), 0555);
   const std::string before = ReadFile(machine_.registry_path());
-  const RunResult run = machine_.Run({"30"}, as_user, program);
+  const RunResult run = RunAsAnotherUser({"30"});
   chmod(machine_.root().c_str(), 0755);
   EXPECT_EQ(kTwoPools + std::string("\aThe snapshot reserve policy could not be stored.\n"
                                     "No change effected.\n"),
@@ -260,6 +261,23 @@ TEST_F(StandInMachineTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) 
   EXPECT_EQ("", machine_.ServiceRecord());
   EXPECT_EQ(std::set<std::string>({"drive_c", "system.reg"}), Entries(machine_.root()));
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
+TEST_F(StandInMachineTest, LeftoverListingThatCannotBeRemovedIsNeverRead) {
+  // A full pool in an old listing would refuse 30%. The working folder is
+  // closed to the user, so the listing cannot be replaced: the survey fails
+  // rather than decide on old figures.
+  const std::string leftover = machine_.work() + "/" + kListingName;
+  WriteFile(leftover, "h\nh\nFull 1000 0\n");
+  chmod(leftover.c_str(), 0644);
+  chmod(machine_.work().c_str(), 0555);
+  const std::string before = ReadFile(machine_.registry_path());
+  const RunResult run = RunAsAnotherUser({"30"});
+  chmod(machine_.work().c_str(), 0755);
+  EXPECT_EQ(kTwoPools + std::string("Error in second spawn.\n"), run.output);
+  EXPECT_EQ(5, run.status);
+  EXPECT_EQ(before, ReadFile(machine_.registry_path()));
+  EXPECT_EQ("h\nh\nFull 1000 0\n", ReadFile(leftover));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // run the tool from a working folder whose path has a space, note
 // %ERRORLEVEL%, and export the registry again.
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -263,6 +264,20 @@ TEST_F(WindowsOnlyTest, ListingComesFreshThroughCmdRedirection) {
   EXPECT_EQ(Stored30(), Lines(run.output));
   EXPECT_EQ(kThirty, PolicyIn(machine_.Registry(), kKey21));
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
+TEST_F(WindowsOnlyTest, ReadOnlyLeftoverListingIsNeverRead) {
+  // cmd.exe cannot write over a read-only file, so the old listing, which
+  // would refuse 30%, would be read as the new one: the survey fails instead.
+  const std::string leftover = machine_.work() + "/" + kListingName;
+  WriteFile(leftover, "h\nh\nFull 1000 0\n");
+  ASSERT_EQ(0, chmod(leftover.c_str(), 0444));
+  const ToolRun run = machine_.RunTool({"30"});
+  EXPECT_EQ(Lines(kTwoPools + std::string("Error in second spawn.\n")), Lines(run.output));
+  EXPECT_EQ(5, run.status);
+  EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter());
+  EXPECT_EQ("", machine_.ServiceRecord());
+  EXPECT_EQ("h\nh\nFull 1000 0\n", ReadFile(leftover));
 }
 
 }  // namespace
