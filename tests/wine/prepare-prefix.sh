@@ -32,6 +32,8 @@ ln -sfn windows "$prefix/drive_c/WINNT"
 mkdir -p "$product"
 wine net stop VLMRMON || true
 cp "$sim/plexadm.exe" "$sim/vlmrmon.exe" "$product/"
+mkdir -p "$prefix/drive_c/Tools"
+cp "$sim/lockkey.exe" "$prefix/drive_c/Tools/"
 wine sc query VLMRMON ||
   wine sc create VLMRMON binPath= "C:\\Program Files\\Halvorn\\Velmora 2.0\\vlmrmon.exe" \
     DisplayName= VLMRMON

@@ -101,7 +101,9 @@ class WindowsMachine {
 
   // Runs `command line` (the program and its arguments, ready for cmd.exe)
   // in the working folder; `redirect` is appended to it as it stands.
-  ToolRun RunCommand(const std::string& command, const std::string& redirect = "") {
+  // `before` and `after` are batch lines run just before and after the tool.
+  ToolRun RunCommand(const std::string& command, const std::string& redirect = "",
+                     const std::string& before = "", const std::string& after = "") {
     for (const char* name : {"status.txt", "before.reg", "after.reg", "unrelated.reg"}) {
       unlink((scratch_ + "/" + name).c_str());
     }
@@ -111,9 +113,9 @@ class WindowsMachine {
         "type nul > \"C:\\Program Files\\Halvorn\\Velmora 2.0\\service.log\"\r\n"
         "reg import " + kScratch + "\\lay.reg /reg:32 >nul 2>&1\r\n"
         "reg export HKLM\\SOFTWARE\\Halvorn " + kScratch + "\\before.reg /reg:32 /y >nul 2>&1\r\n"
-        "cd /d \"" + kWorkFolder + "\"\r\n" +
+        "cd /d \"" + kWorkFolder + "\"\r\n" + before + "\r\n" +
         command + redirect + "\r\n"
-        "echo status %ERRORLEVEL% > " + kScratch + "\\status.txt\r\n"
+        "echo status %ERRORLEVEL% > " + kScratch + "\\status.txt\r\n" + after + "\r\n"
         "cd /d C:\\\r\n"
         "reg export HKLM\\SOFTWARE\\Halvorn " + kScratch + "\\after.reg /reg:32 /y >nul 2>&1\r\n"
         "reg export HKLM\\SOFTWARE\\Unrelated " + kScratch + "\\unrelated.reg /reg:32 /y >nul 2>&1\r\n";
@@ -278,6 +280,23 @@ TEST_F(WindowsOnlyTest, ReadOnlyLeftoverListingIsNeverRead) {
   EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter());
   EXPECT_EQ("", machine_.ServiceRecord());
   EXPECT_EQ("h\nh\nFull 1000 0\n", ReadFile(leftover));
+}
+
+TEST_F(WindowsOnlyTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) {
+  // Without administrator rights the policy key is read-only. The manifest
+  // asks for no elevation, so Windows does not redirect the writes into a
+  // per-user store: they fail, and the tool says so.
+  const std::string lock = "C:\\Tools\\lockkey.exe read-only \"" + kKey21 + "\"";
+  const std::string unlock = "C:\\Tools\\lockkey.exe full \"" + kKey21 + "\"";
+  const ToolRun run = machine_.RunCommand("\"" + kProgram + "\" 30", "", lock, unlock);
+  EXPECT_EQ(Lines(kTwoPools + std::string("\aThe snapshot reserve policy could not be stored.\n"
+                                          "No change effected.\n")),
+            Lines(run.output));
+  EXPECT_EQ(6, run.status);
+  EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter());
+  EXPECT_EQ(kMinimum, PolicyIn(machine_.Registry(), kKey21));
+  EXPECT_EQ("", machine_.ServiceRecord());
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }
 
 }  // namespace
