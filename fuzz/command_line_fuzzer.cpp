@@ -1,0 +1,104 @@
+// The command line on arbitrary argument vectors (the input split at zero
+// bytes, each word UTF-8), against the in-memory machine, where release 2.1
+// is installed and one huge, empty pool passes every request. The only
+// results are the usage (-1), the version (-2), or a request from 0 to 99
+// handed on, and stored (0, or 4 for 0); which one is decided here on its
+// own from the front end's rules.
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/front_end.h"
+#include "platform/fake/fake_platform.h"
+#include "platform/wide_text.h"
+#include "policy/policy_store.h"
+#include "survey/pool_survey.h"
+
+namespace {
+
+const std::wstring kProgram = L"C:\\Tools\\snapreserve.exe";
+const int kUsage = -1;
+const int kVersion = -2;
+
+bool Begins(const std::wstring& arg, const wchar_t* entry) {
+  size_t i = 0;
+  for (; entry[i] != L'\0'; ++i) {
+    if (i >= arg.size()) return false;
+    wchar_t c = arg[i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + (L'a' - L'A'));
+    if (c != entry[i]) return false;
+  }
+  return true;
+}
+
+// -1 or -2, or the request (0 to 99) the arguments make.
+int Expected(const std::vector<std::wstring>& args) {
+  if (args.size() != 2) return kUsage;
+  const std::wstring& arg = args[1];
+  for (const wchar_t* help : {L"--help", L"-h", L"/?"}) {
+    if (Begins(arg, help)) return kUsage;
+  }
+  for (const wchar_t* version : {L"--version", L"-v", L"/v"}) {
+    if (Begins(arg, version)) return kVersion;
+  }
+  long long value = 0;
+  size_t i = 0;
+  for (; i < arg.size() && arg[i] >= L'0' && arg[i] <= L'9' && value <= 99; ++i) {
+    value = value * 10 + (arg[i] - L'0');
+  }
+  if (i == 0 || value > 99) return kUsage;
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
+  std::vector<std::wstring> args = {kProgram};
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  if (!bytes.empty()) {
+    size_t start = 0;
+    for (size_t end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1) {
+      args.push_back(platform::DecodeUtf8(bytes.substr(start, end - start)));
+    }
+    args.push_back(platform::DecodeUtf8(bytes.substr(start)));
+  }
+
+  fake::Reset();
+  g_layout = 0;
+  fake::Machine& machine = fake::TheMachine();
+  machine.registry[kVersionsKey][kReleaseValue] = fake::Text(L"2.1");
+  machine.files[kManagementTool] = "";
+  machine.listing = "h\nh\nHuge 2000000000 2000000000\n";
+
+  const int outcome = RunReserveTool(args);
+  const int expected = Expected(args);
+  const std::wstring& printed = machine.console;
+  const platform::RegistryValue* percent = fake::FindValue(kPolicyKey21, kPercentValue);
+  const platform::RegistryValue* absolute = fake::FindValue(kPolicyKey21, kAbsoluteValue);
+
+  if (expected == kUsage) {
+    if (outcome != kUsage || printed.compare(0, 7, L"\aUsage:") != 0) std::abort();
+  } else if (expected == kVersion) {
+    if (outcome != kVersion || printed.compare(0, kProgram.size() + 9, kProgram + L" Version ") != 0) {
+      std::abort();
+    }
+  } else if (expected == 0) {
+    if (outcome != 4 || percent || !absolute || platform::DwordNumber(absolute->data) != 1056) {
+      std::abort();
+    }
+  } else {
+    if (outcome != 0 || absolute || !percent ||
+        platform::DwordNumber(percent->data) != static_cast<std::uint32_t>(expected) * 100) {
+      std::abort();
+    }
+  }
+  if (expected < 0) {
+    // Usage and version change nothing: no write, no child process.
+    for (const std::wstring& event : machine.events) {
+      if (event.compare(0, 6, L"print ") != 0) std::abort();
+    }
+  }
+  return 0;
+}
