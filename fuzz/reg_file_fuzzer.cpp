@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/reg_file.h"
+#include "platform/wide_text.h"
 
 namespace {
 
@@ -72,10 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   if (!bytes.empty() && platform::SerializeRegFile(file) != bytes) std::abort();
   Contents expected = Read(file);
 
-  // Delete the first value of a key of the machine, if there is one.
+  // Delete the first value that a path below the machine finds, if any.
   for (const RegDefinition& d : platform::RegDefinitions(file)) {
     if (d.is_key || Upper(d.key).compare(0, kMachine.size(), kMachine) != 0) continue;
     const std::wstring path = d.key.substr(kMachine.size());
+    RegistryValue found;
+    if (!platform::FindRegValue(file, path, d.name, &found)) continue;
     if (!platform::DeleteRegValue(&file, path, d.name)) std::abort();
     expected.values[Upper(d.key)].erase(Upper(d.name));
     if (expected.values[Upper(d.key)].empty()) expected.values.erase(Upper(d.key));
@@ -86,6 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   value.type = size > 0 ? data[0] % 8 : platform::kRegDword;
   value.data.assign(data, data + (size < 16 ? size : 16));
   if (value.type == platform::kRegDword) value = platform::DwordValue(static_cast<std::uint32_t>(size));
+  if (file.regedit4 && (value.type == platform::kRegSz || value.type == platform::kRegExpandSz ||
+                        value.type == platform::kRegMultiSz)) {
+    // REGEDIT4 keeps text types as 8-bit text: only text can be written there.
+    value.data = platform::EncodeUtf16(
+        platform::DecodeUtf8(std::string(value.data.begin(), value.data.end())));
+  }
   const std::wstring path = L"SOFTWARE\\Fuzz";
   platform::SetRegValue(&file, path, L"Stored", value);
   const std::wstring key = Upper(kMachine + path);

@@ -325,6 +325,12 @@ bool ParseRegFile(const std::string& bytes, RegFile* file, int* bad_line) {
     }
     file->lines.push_back(line);
   }
+  if (file->utf16 && bytes.size() % 2 != 0) {
+    // Half a character at the end: the file was cut short, and writing it
+    // back could not give the same bytes.
+    *bad_line = static_cast<int>(file->lines.size());
+    return false;
+  }
   file->regedit4 = !file->lines.empty() && Trim(file->lines[0].text) == kHeader4;
   std::vector<Entry> entries;
   return IndexEntries(*file, &entries, bad_line);
@@ -338,6 +344,14 @@ std::string SerializeRegFile(const RegFile& file) {
     return "\xFF\xFE" + std::string(data.begin(), data.end());
   }
   return (file.utf8_bom ? "\xEF\xBB\xBF" : "") + EncodeUtf8(text);
+}
+
+std::vector<RegDefinition> RegDefinitions(const RegFile& file) {
+  std::vector<RegDefinition> definitions;
+  for (const Entry& entry : Entries(file)) {
+    definitions.push_back({entry.is_key, entry.key, entry.name, entry.value});
+  }
+  return definitions;
 }
 
 bool RegKeyExists(const RegFile& file, const std::wstring& path) {

@@ -32,6 +32,17 @@ bool ParseRegFile(const std::string& bytes, RegFile* file, int* bad_line);
 /// The file's bytes, in its own encoding.
 std::string SerializeRegFile(const RegFile& file);
 
+/// One definition in the file, in file order: a key (`is_key`), or a value of
+/// the key above it. Keys are as written, hive included. A later definition of
+/// a value overrides an earlier one of the same name.
+struct RegDefinition {
+  bool is_key = false;
+  std::wstring key;
+  std::wstring name;
+  RegistryValue value;
+};
+std::vector<RegDefinition> RegDefinitions(const RegFile& file);
+
 /// Paths are below HKEY_LOCAL_MACHINE (L"SOFTWARE\\Halvorn"); names of keys and
 /// values match without regard to case; the default value's name is empty.
 bool RegKeyExists(const RegFile& file, const std::wstring& path);

@@ -221,6 +221,8 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{"REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\K]\n", 3},
                     BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K\n", 2},
                     BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=hex:01,\\\n", 3},
-                    BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\nv=1\n", 3}));
+                    BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\nv=1\n", 3},
+                    // UTF-16 cut short by one byte.
+                    BadFile{Utf16File(L"Windows Registry Editor Version 5.00\r\n\r\n") + "[", 3}));
 
 }  // namespace
