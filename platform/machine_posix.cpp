@@ -27,6 +27,6 @@ std::string HostPath(const std::wstring& windows_path) {
   return prefix + EncodeUtf8(path);
 }
 
-std::string RegistryFilePath() { return MachineRoot() + "/system.reg"; }
+std::string RegistryFilePath() { return MachineRoot() + "/" + kRegistryFileName; }
 
 }  // namespace platform

@@ -15,6 +15,9 @@ std::string MachineRoot();
 /// a relative path stays relative, its backslashes turned into slashes.
 std::string HostPath(const std::wstring& windows_path);
 
+/// The name, in the root, of the file that holds HKEY_LOCAL_MACHINE.
+const char kRegistryFileName[] = "system.reg";
+
 /// The file that holds HKEY_LOCAL_MACHINE.
 std::string RegistryFilePath();
 

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -73,8 +74,30 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
+// A writer that was killed before its rename leaves its new copy behind
+// ("system.reg.XXXXXX"). Under the lock no other writer is busy, so any such
+// copy is abandoned and goes.
+void RemoveAbandonedCopies(int directory) {
+  const int listing = dup(directory);
+  if (listing < 0) return;
+  DIR* entries = fdopendir(listing);
+  if (entries == nullptr) {
+    close(listing);
+    return;
+  }
+  const std::string prefix = kRegistryFileName + std::string(".");
+  while (const dirent* entry = readdir(entries)) {
+    const std::string name = entry->d_name;
+    if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+      unlinkat(directory, name.c_str(), 0);
+    }
+  }
+  closedir(entries);
+}
+
 // Replaces the registry file with `file`, keeping the old one's mode and owner.
 long SaveRegistry(const RegFile& file, const struct stat& old, int directory) {
+  RemoveAbandonedCopies(directory);
   std::string temp = RegistryFilePath() + ".XXXXXX";
   const int fd = mkostemp(&temp[0], O_CLOEXEC);
   if (fd < 0) return errno == EACCES || errno == EPERM ? kRegistryAccessDenied : kRegistryWriteFault;

@@ -15,101 +15,13 @@
 #include "platform/reg_file.h"
 #include "tests/e2e/machine_checks.h"
 #include "tests/e2e/scenarios.h"
+#include "tests/e2e/stand_in_machine.h"
 
 namespace e2e {
 namespace {
 
 const std::string kStopMessage = "The VLMRMON service was stopped successfully.\n";
 const std::string kStartMessage = "The VLMRMON service was started successfully.\n";
-
-struct RunResult {
-  std::string output;
-  int status = 0;
-};
-
-// One stand-in machine in a fresh scratch directory, removed afterwards. Its
-// root has a space in its name, as Windows paths often do.
-class Machine {
- public:
-  Machine() {
-    char scratch[] = "/tmp/snapreserve-e2e-XXXXXX";
-    base_ = mkdtemp(scratch);
-    root_ = base_ + "/machine root";
-    work_ = base_ + "/work";
-    product_ = root_ + "/drive_c/Program Files/Halvorn/Velmora 2.0";
-    const std::string system32 = root_ + "/drive_c/WINNT/System32";
-    Shell("mkdir -p '" + product_ + "' '" + system32 + "' '" + work_ + "' && cp '" SIM_DIR
-          "/NET.exe' '" + system32 + "/NET.exe'");
-  }
-  ~Machine() { Shell("chmod -R u+rwx '" + base_ + "'; rm -rf '" + base_ + "'"); }
-  Machine(const Machine&) = delete;
-  Machine& operator=(const Machine&) = delete;
-
-  const std::string& root() const { return root_; }
-  const std::string& work() const { return work_; }
-  std::string registry_path() const { return root_ + "/system.reg"; }
-
-  void InstallTool(const std::string& listing, int exit_status) {
-    Shell("cp '" SIM_DIR "/plexadm.exe' '" + product_ + "/plexadm.exe'");
-    WriteFile(product_ + "/pools.txt", listing);
-    WriteFile(product_ + "/exit-status", std::to_string(exit_status & 0xFF));
-  }
-
-  // A REGEDIT4 registry with the release, the policies and unrelated values
-  // that must come through every run untouched.
-  void LayRegistry(const std::string& release, const Policy& before20, const Policy& before21) {
-    WriteFile(registry_path(), "REGEDIT4\r\n\r\n" + RegistryKeys(release, before20, before21));
-  }
-
-  // Runs the tool in the working directory, through `prefix` (a command that
-  // starts it, such as a change of user) if given.
-  RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& prefix = {},
-                const std::string& program = SNAPRESERVE_BINARY) const {
-    int out[2];
-    if (pipe(out) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      if (chdir(work_.c_str()) != 0) _exit(120);
-      setenv("VELMORA_ROOT", root_.c_str(), 1);
-      std::vector<std::string> words = prefix;
-      words.push_back(program);
-      words.insert(words.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (std::string& word : words) argv.push_back(&word[0]);
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(121);
-    }
-    close(out[1]);
-    RunResult result;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(out[0], chunk, sizeof chunk)) > 0) {
-      result.output.append(chunk, static_cast<size_t>(got));
-    }
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
-    return result;
-  }
-
-  platform::RegFile Registry() const { return ParsedExport(ReadFile(registry_path())); }
-
-  Policy PolicyAt(const std::string& key) const { return PolicyIn(Registry(), key); }
-
-  std::string ServiceRecord() const { return ReadFile(root_ + "/service.log"); }
-
- private:
-  static void Shell(const std::string& command) {
-    ASSERT_EQ(0, std::system(command.c_str())) << command;
-  }
-
-  std::string base_, root_, work_, product_;
-};
 
 class ScenarioTest : public testing::TestWithParam<Scenario> {};
 
@@ -131,7 +43,7 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
     EXPECT_EQ(registry_before, ReadFile(machine.registry_path())) << "registry untouched";
   }
   const platform::RegFile after = machine.Registry();
-  ExpectUnrelatedValuesKept(s, after, after);
+  ExpectUnrelatedValuesKept(!s.release.empty(), after, after);
   EXPECT_EQ(ExpectedRecord(s), machine.ServiceRecord());
 
   EXPECT_EQ(std::set<std::string>(), Entries(machine.work())) << "nothing left behind";

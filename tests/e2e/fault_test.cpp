@@ -1,0 +1,168 @@
+// Faults and load on the stand-in machine: a registry save that fails or is
+// cut short, a run killed at any moment, many runs at once, and hostile
+// working directories. Whatever happens, the registry parses and holds the
+// old policy or the new one, and nothing outside the run is touched.
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/machine_checks.h"
+#include "tests/e2e/scenarios.h"
+#include "tests/e2e/stand_in_machine.h"
+
+namespace e2e {
+namespace {
+
+const std::string kStoreFailed =
+    "\aThe snapshot reserve policy could not be stored.\nNo change effected.\n";
+
+class FaultTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    machine_.InstallTool(kTwoPools, 0);
+    machine_.LayRegistry("\"2.1\"", kEmpty, kMinimum);
+    // A registry larger than any listing, so that a file size limit between
+    // the two stops the registry's new copy and nothing else.
+    std::string padding = "\"Padding\"=hex:";
+    for (int i = 0; i < 20000; ++i) padding += "00,";
+    WriteFile(machine_.registry_path(),
+              ReadFile(machine_.registry_path()) +
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Large]\r\n" + padding + "00\r\n");
+    before_ = ReadFile(machine_.registry_path());
+  }
+
+  // Runs "snapreserve 30" with new files limited to `bytes`; `die` leaves the
+  // signal that enforces the limit to kill the tool, as a crash halfway
+  // through a write would, else the write fails as on a full disk.
+  RunResult RunWithFileSizeLimit(rlim_t bytes, bool die) {
+    int output = -1;
+    const pid_t pid = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output, [bytes, die] {
+      const rlimit limit = {bytes, bytes};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      signal(SIGXFSZ, die ? SIG_DFL : SIG_IGN);
+    });
+    return Machine::Finish(pid, output);
+  }
+
+  std::set<std::string> RootEntries() const { return Entries(machine_.root()); }
+
+  Machine machine_;
+  std::string before_;
+};
+
+TEST_F(FaultTest, FullDiskLeavesTheRegistryByteForByte) {
+  const RunResult run = RunWithFileSizeLimit(16384, false);
+  EXPECT_EQ(kTwoPools + kStoreFailed, run.output);
+  EXPECT_EQ(6, run.status);
+  EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "system.reg"}), RootEntries());
+  EXPECT_EQ("", machine_.ServiceRecord());
+}
+
+TEST_F(FaultTest, CrashHalfwayThroughASaveLeavesTheRegistryByteForByte) {
+  const RunResult run = RunWithFileSizeLimit(16384, true);
+  EXPECT_EQ(-1000 - SIGXFSZ, run.status);
+  EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
+  EXPECT_EQ("", machine_.ServiceRecord());
+
+  // The next save clears away the copy that the crash left behind.
+  EXPECT_EQ(0, machine_.Run({"30"}).status);
+  EXPECT_EQ(kThirty, machine_.PolicyAt(kKey21));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "service.log", "system.reg"}), RootEntries());
+}
+
+TEST_F(FaultTest, KillAtAnyMomentLeavesTheOldPolicyOrTheNew) {
+  // Kills spread evenly over the length of a whole run.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(0, machine_.Run({"30"}).status);
+  const long run_ns = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                            std::chrono::steady_clock::now() - start)
+                                            .count());
+  const int kKills = 120;
+  std::set<std::string> seen;
+  for (int i = 0; i < kKills; ++i) {
+    WriteFile(machine_.registry_path(), before_);
+    int output = -1;
+    const pid_t pid = machine_.Start({i % 2 ? "0" : "30"}, {}, SNAPRESERVE_BINARY, &output);
+    const long delay = run_ns * i / kKills;
+    const timespec pause = {delay / 1000000000L, delay % 1000000000L};
+    nanosleep(&pause, nullptr);
+    kill(pid, SIGKILL);
+    Machine::Finish(pid, output);
+
+    const Policy policy = machine_.PolicyAt(kKey21);
+    const Policy stored = i % 2 ? kMinimum : kThirty;
+    EXPECT_TRUE(policy == kMinimum || policy == stored) << "kill " << i;
+    seen.insert(policy == kMinimum ? "old" : "new");
+    platform::RegistryValue value;
+    EXPECT_TRUE(platform::FindRegValue(machine_.Registry(), L"SOFTWARE\\Large", L"Padding", &value));
+  }
+  EXPECT_EQ(std::set<std::string>({"new", "old"}), seen) << "kills before and after the save";
+}
+
+TEST_F(FaultTest, ConcurrentRunsLoseNothingAndLeaveOnePolicy) {
+  const int kRuns = 32;
+  std::vector<pid_t> pids;
+  std::vector<int> outputs;
+  for (int i = 0; i < kRuns; ++i) {
+    const std::string work = machine_.work() + "/" + std::to_string(i);
+    mkdir(work.c_str(), 0755);
+    // 0 and 15 store the minimum; 20 to 40 a percentage.
+    const std::string request = i % 4 == 0 ? "0" : i % 4 == 1 ? "15" : std::to_string(20 + i % 21);
+    int output = -1;
+    pids.push_back(machine_.Start({request}, {}, SNAPRESERVE_BINARY, &output, nullptr, work));
+    outputs.push_back(output);
+  }
+  std::set<int> statuses;
+  for (size_t i = 0; i < pids.size(); ++i) {
+    statuses.insert(Machine::Finish(pids[i], outputs[i]).status);
+  }
+  EXPECT_EQ(std::set<int>({0, 3, 4}), statuses);
+
+  const Policy policy = machine_.PolicyAt(kKey21);
+  EXPECT_NE(policy.percent == kNone, policy.absolute == kNone) << "exactly one value";
+  if (policy.absolute != kNone) {
+    EXPECT_EQ(1056, policy.absolute);
+  }
+  if (policy.percent != kNone) {
+    EXPECT_EQ(0, policy.percent % 100);
+    EXPECT_GE(policy.percent, 2000);
+    EXPECT_LE(policy.percent, 4000);
+  }
+  const platform::RegFile after = machine_.Registry();
+  ExpectUnrelatedValuesKept(true, after, after);
+  platform::RegistryValue value;
+  EXPECT_TRUE(platform::FindRegValue(after, L"SOFTWARE\\Large", L"Padding", &value));
+  EXPECT_EQ(20001u, value.data.size());
+  for (int i = 0; i < kRuns; ++i) {
+    EXPECT_EQ(std::set<std::string>(), Entries(machine_.work() + "/" + std::to_string(i)));
+  }
+  EXPECT_EQ(std::set<std::string>({"drive_c", "service.log", "system.reg"}), RootEntries());
+}
+
+TEST_F(FaultTest, RemovedWorkingDirectoryFailsTheSurveyAndTouchesNothing) {
+  const std::string gone = machine_.work() + "/gone";
+  mkdir(gone.c_str(), 0755);
+  int output = -1;
+  const pid_t pid = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output,
+                                   [gone] { rmdir(gone.c_str()); }, gone);
+  const RunResult run = Machine::Finish(pid, output);
+  EXPECT_EQ(kTwoPools, run.output);
+  EXPECT_EQ(5, run.status);
+  EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "system.reg"}), RootEntries());
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,138 @@
+#ifndef SNAPRESERVE_TESTS_E2E_STAND_IN_MACHINE_H_
+#define SNAPRESERVE_TESTS_E2E_STAND_IN_MACHINE_H_
+
+// A scratch stand-in machine for the end-to-end tests, and a way to run the
+// built tool on it as an administrator would.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/reg_file.h"
+#include "tests/e2e/machine_checks.h"
+#include "tests/e2e/scenarios.h"
+
+namespace e2e {
+
+struct RunResult {
+  std::string output;
+  int status = 0;
+};
+
+// One stand-in machine in a fresh scratch directory, removed afterwards. Its
+// root has a space in its name, as Windows paths often do.
+class Machine {
+ public:
+  Machine() {
+    char scratch[] = "/tmp/snapreserve-e2e-XXXXXX";
+    base_ = mkdtemp(scratch);
+    root_ = base_ + "/machine root";
+    work_ = base_ + "/work";
+    product_ = root_ + "/drive_c/Program Files/Halvorn/Velmora 2.0";
+    const std::string system32 = root_ + "/drive_c/WINNT/System32";
+    Shell("mkdir -p '" + product_ + "' '" + system32 + "' '" + work_ + "' && cp '" SIM_DIR
+          "/NET.exe' '" + system32 + "/NET.exe'");
+  }
+  ~Machine() { Shell("chmod -R u+rwx '" + base_ + "'; rm -rf '" + base_ + "'"); }
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  const std::string& root() const { return root_; }
+  const std::string& work() const { return work_; }
+  std::string registry_path() const { return root_ + "/system.reg"; }
+
+  void InstallTool(const std::string& listing, int exit_status) {
+    Shell("cp '" SIM_DIR "/plexadm.exe' '" + product_ + "/plexadm.exe'");
+    WriteFile(product_ + "/pools.txt", listing);
+    WriteFile(product_ + "/exit-status", std::to_string(exit_status & 0xFF));
+  }
+
+  // A REGEDIT4 registry with the release, the policies and unrelated values
+  // that must come through every run untouched.
+  void LayRegistry(const std::string& release, const Policy& before20, const Policy& before21) {
+    WriteFile(registry_path(), "REGEDIT4\r\n\r\n" + RegistryKeys(release, before20, before21));
+  }
+
+  // Runs the tool in the working directory, through `prefix` (a command that
+  // starts it, such as a change of user) if given.
+  RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& prefix = {},
+                const std::string& program = SNAPRESERVE_BINARY) const {
+    int output = -1;
+    const pid_t pid = Start(args, prefix, program, &output);
+    return Finish(pid, output);
+  }
+
+  // Starts the tool and returns at once: its process, and the read end of
+  // its standard output. `in_child` runs in the new process before the tool
+  // starts (to set a limit, say); `work` is the working directory.
+  pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>& prefix,
+              const std::string& program, int* output,
+              const std::function<void()>& in_child = nullptr,
+              const std::string& work = std::string()) const {
+    int out[2];
+    if (pipe(out) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      if (chdir((work.empty() ? work_ : work).c_str()) != 0) _exit(120);
+      setenv("VELMORA_ROOT", root_.c_str(), 1);
+      if (in_child) in_child();
+      std::vector<std::string> words = prefix;
+      words.push_back(program);
+      words.insert(words.end(), args.begin(), args.end());
+      std::vector<char*> argv;
+      for (std::string& word : words) argv.push_back(&word[0]);
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(121);
+    }
+    close(out[1]);
+    *output = out[0];
+    return pid;
+  }
+
+  // Collects what a started tool printed and how it ended: its exit status,
+  // or -1000 less the signal that ended it.
+  static RunResult Finish(pid_t pid, int output) {
+    RunResult result;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(output, chunk, sizeof chunk)) > 0) {
+      result.output.append(chunk, static_cast<size_t>(got));
+    }
+    close(output);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - WTERMSIG(status);
+    return result;
+  }
+
+  platform::RegFile Registry() const { return ParsedExport(ReadFile(registry_path())); }
+
+  Policy PolicyAt(const std::string& key) const { return PolicyIn(Registry(), key); }
+
+  std::string ServiceRecord() const { return ReadFile(root_ + "/service.log"); }
+
+ private:
+  static void Shell(const std::string& command) {
+    ASSERT_EQ(0, std::system(command.c_str())) << command;
+  }
+
+  std::string base_, root_, work_, product_;
+};
+
+}  // namespace e2e
+
+#endif  // SNAPRESERVE_TESTS_E2E_STAND_IN_MACHINE_H_
