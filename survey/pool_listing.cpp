@@ -1,12 +1,14 @@
 #include "survey/pool_listing.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace {
 
-const int kLineLimit = 4095;
+const size_t kLineLimit = 4095;
 const int kNoPoolCapacity = INT_MAX;
 
 // The C library's white space: space, tab, newline, vertical tab, form feed
@@ -51,48 +53,74 @@ int FreeShare(int capacity, int free_space) {
   return static_cast<int>(share);
 }
 
-// Reads one line into `line`, dropping its newline and one carriage return
-// right before it. At most kLineLimit bytes are kept; the rest of a longer
-// line is passed over. False when the listing has no more lines: a last line
-// without a newline still counts.
-bool ReadLine(std::istream& listing, std::string& line) {
-  line.clear();
-  std::streambuf* in = listing.rdbuf();
-  bool any = false;
-  bool carriage_return = false;  // the byte just read was a CR
-  for (;;) {
-    const int c = in->sbumpc();
-    if (c == std::char_traits<char>::eof()) {
-      listing.setstate(std::ios::eofbit);
-      break;
+// Hands out the listing's lines, reading it a block at a time: a listing of
+// a million pools goes through one block and one line buffer.
+class LineReader {
+ public:
+  explicit LineReader(std::istream& listing) : listing_(listing) {}
+
+  // Reads one line into `line`, dropping its newline and one carriage return
+  // right before it. At most kLineLimit bytes are kept; the rest of a longer
+  // line is passed over. False when the listing has no more lines: a last
+  // line without a newline still counts.
+  bool Next(std::string& line) {
+    line.clear();
+    bool any = false;
+    bool ended = false;
+    bool carriage_return = false;  // the line's last byte so far is a CR
+    std::uint64_t length = 0;      // the whole line's, beyond what is kept
+    while (!ended && (at_ < end_ || Fill())) {
+      any = true;
+      const char* start = block_ + at_;
+      const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - at_));
+      const size_t count = newline ? static_cast<size_t>(newline - start) : end_ - at_;
+      // One byte past the limit is kept, so that a line of exactly the limit
+      // and a carriage return loses just the carriage return.
+      if (line.size() < kKept) line.append(start, std::min(count, kKept - line.size()));
+      if (count > 0) carriage_return = start[count - 1] == '\r';
+      length += count;
+      at_ += count;
+      if (newline) {
+        ++at_;
+        ended = true;
+      }
     }
-    any = true;
-    if (c == '\n') {
-      if (carriage_return && line.size() <= static_cast<size_t>(kLineLimit)) line.pop_back();
-      break;
-    }
-    carriage_return = c == '\r';
-    if (line.size() < static_cast<size_t>(kLineLimit) + 1) line.push_back(static_cast<char>(c));
+    if (ended && carriage_return && length <= kKept) line.pop_back();
+    if (line.size() > kLineLimit) line.resize(kLineLimit);
+    return any;
   }
-  // One byte past the limit is kept above only so that a line of exactly the
-  // limit and a carriage return loses just the carriage return.
-  if (line.size() > static_cast<size_t>(kLineLimit)) line.resize(kLineLimit);
-  return any;
-}
+
+ private:
+  static const size_t kKept = kLineLimit + 1;
+
+  bool Fill() {
+    at_ = 0;
+    const std::streamsize got = listing_.rdbuf() ? listing_.rdbuf()->sgetn(block_, sizeof block_) : 0;
+    end_ = got > 0 ? static_cast<size_t>(got) : 0;
+    if (end_ == 0) listing_.setstate(std::ios::eofbit);
+    return end_ > 0;
+  }
+
+  std::istream& listing_;
+  char block_[65536];
+  size_t at_ = 0;
+  size_t end_ = 0;
+};
 
 }  // namespace
 
 PoolFigures ParsePoolListing(std::istream& listing, int percentage) {
   PoolFigures figures;
   int smallest_capacity = kNoPoolCapacity;
+  LineReader lines(listing);
   std::string line;
   line.reserve(kLineLimit + 1);
 
   // Two heading lines.
-  ReadLine(listing, line);
-  ReadLine(listing, line);
+  lines.Next(line);
+  lines.Next(line);
 
-  while (ReadLine(listing, line)) {
+  while (lines.Next(line)) {
     if (line.empty()) continue;
     const char* p = SkipSpace(SkipField(line.c_str()));
     const int capacity = ReadNumber(p);

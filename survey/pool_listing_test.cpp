@@ -101,4 +101,19 @@ TEST(PoolListingLongLines, CarriageReturnAtTheLimitIsDropped) {
   EXPECT_EQ(100, figures.requested_reserve);
 }
 
+TEST(PoolListingBlocks, LinesAcrossReadBlocksAreWhole) {
+  // The listing is read 64 KiB at a time. Pools of 16 bytes a line put line
+  // ends on every side of the block edges; a line made only of a carriage
+  // return, split from its newline by an edge, is still empty.
+  std::string listing = kHeadings;
+  while (listing.size() < 65535 - 40) listing += "P 1000000 900000\n";
+  const std::string pool = "P 1000000 900000";
+  listing += pool + std::string(65535 - listing.size() - pool.size() - 1, ' ') + "\n";
+  listing += "\r\nSmall 2000 1000\n";  // the CR ends the first block
+  while (listing.size() < 200000) listing += "Q 1000000 990000\n";
+  const PoolFigures figures = Parse(listing, 10);
+  EXPECT_EQ(50, figures.smallest_free_share);
+  EXPECT_EQ(200, figures.requested_reserve);
+}
+
 }  // namespace
