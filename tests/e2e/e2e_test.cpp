@@ -175,6 +175,19 @@ TEST_F(StandInMachineTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) 
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }
 
+TEST_F(StandInMachineTest, UnwritableWorkingDirectoryFailsTheSurveyQuietly) {
+  chmod(machine_.work().c_str(), 0555);
+  const std::string before = ReadFile(machine_.registry_path());
+  const RunResult run = RunAsAnotherUser({"30"});
+  chmod(machine_.work().c_str(), 0755);
+  EXPECT_EQ(kTwoPools, run.output);
+  EXPECT_EQ(5, run.status);
+  EXPECT_EQ(before, ReadFile(machine_.registry_path()));
+  EXPECT_EQ("", machine_.ServiceRecord());
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "system.reg"}), Entries(machine_.root()));
+}
+
 TEST_F(StandInMachineTest, LeftoverListingThatCannotBeRemovedIsNeverRead) {
   // A full pool in an old listing would refuse 30%. The working folder is
   // closed to the user, so the listing cannot be replaced: the survey fails
