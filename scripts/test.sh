@@ -14,6 +14,11 @@ jobs=$(nproc)
 for preset in windows-x86 windows-x64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
+  # The ZIP for servers: the .exe, the README and the licence, nothing else.
+  cpack --preset "$preset" >/dev/null
+  contents=$(cmake -E tar tf "build/$preset/snapreserve-1.5-$preset.zip" | sort | tr '\n' ' ')
+  [ "$contents" = "LICENSE README.md snapreserve.exe " ] ||
+    { echo "build/$preset/snapreserve-1.5-$preset.zip holds: $contents"; exit 1; }
 done
 cmake -S . -B build -DSNAPRESERVE_WINDOWS_BUILDS="$PWD/build/windows-x86;$PWD/build/windows-x64"
 cmake --build build -j "$jobs"
