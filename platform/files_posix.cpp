@@ -3,48 +3,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <streambuf>
 
+#include "platform/block_stream.h"
 #include "platform/files.h"
 #include "platform/machine_posix.h"
 
 namespace platform {
-
-namespace {
-
-// Reads a file descriptor through one fixed buffer and closes it at the end.
-class FileBuffer : public std::streambuf {
- public:
-  explicit FileBuffer(int fd) : fd_(fd) {}
-  ~FileBuffer() override { close(fd_); }
-  FileBuffer(const FileBuffer&) = delete;
-  FileBuffer& operator=(const FileBuffer&) = delete;
-
- protected:
-  int_type underflow() override {
-    ssize_t got;
-    do {
-      got = read(fd_, buffer_, sizeof buffer_);
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) return traits_type::eof();
-    setg(buffer_, buffer_, buffer_ + got);
-    return traits_type::to_int_type(buffer_[0]);
-  }
-
- private:
-  int fd_;
-  char buffer_[65536];
-};
-
-class FileStream : public std::istream {
- public:
-  explicit FileStream(int fd) : std::istream(nullptr), buffer_(fd) { rdbuf(&buffer_); }
-
- private:
-  FileBuffer buffer_;
-};
-
-}  // namespace
 
 long ShortPathName(const std::wstring& path, std::wstring* short_path) {
   struct stat info;
@@ -70,7 +34,15 @@ int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* 
     close(fd);
     return error;
   }
-  *stream = std::make_unique<FileStream>(fd);
+  *stream = std::make_unique<BlockStream>(
+      [fd](char* buffer, unsigned size) -> long {
+        ssize_t got;
+        do {
+          got = read(fd, buffer, size);
+        } while (got < 0 && errno == EINTR);
+        return static_cast<long>(got);
+      },
+      [fd] { close(fd); });
   return 0;
 }
 

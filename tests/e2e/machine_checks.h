@@ -6,11 +6,14 @@
 // with, and the scratch files in between.
 
 #include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -58,6 +61,52 @@ inline void Replace(std::string* text, const std::string& mark, const std::strin
     text->replace(at, mark.size(), with);
     at += with.size();
   }
+}
+
+struct RunResult {
+  std::string output;
+  int status = 0;  // the exit status, or -1000 less the signal that ended it
+};
+
+/// Starts `words` (a program, found on PATH unless it has a slash, and its
+/// arguments) in `directory`, with standard output on a pipe whose read end
+/// goes to `output`; `in_child` runs in the new process first (to set the
+/// environment or a limit). Returns the process.
+inline pid_t StartProgram(std::vector<std::string> words, const std::string& directory,
+                          const std::function<void()>& in_child, int* output) {
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    if (chdir(directory.c_str()) != 0) _exit(120);
+    if (in_child) in_child();
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(121);
+  }
+  close(out[1]);
+  *output = out[0];
+  return pid;
+}
+
+/// Collects what a started program printed, and how it ended.
+inline RunResult FinishProgram(pid_t pid, int output) {
+  RunResult result;
+  char chunk[4096];
+  ssize_t got;
+  while ((got = read(output, chunk, sizeof chunk)) > 0) {
+    result.output.append(chunk, static_cast<size_t>(got));
+  }
+  close(output);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - WTERMSIG(status);
+  return result;
 }
 
 inline std::string Describe(long long value) {

@@ -4,11 +4,6 @@
 // A scratch stand-in machine for the end-to-end tests, and a way to run the
 // built tool on it as an administrator would.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -23,11 +18,6 @@
 #include "tests/e2e/scenarios.h"
 
 namespace e2e {
-
-struct RunResult {
-  std::string output;
-  int status = 0;
-};
 
 // One stand-in machine in a fresh scratch directory, removed afterwards. Its
 // root has a space in its name, as Windows paths often do.
@@ -79,45 +69,18 @@ class Machine {
               const std::string& program, int* output,
               const std::function<void()>& in_child = nullptr,
               const std::string& work = std::string()) const {
-    int out[2];
-    if (pipe(out) != 0) return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      if (chdir((work.empty() ? work_ : work).c_str()) != 0) _exit(120);
-      setenv("VELMORA_ROOT", root_.c_str(), 1);
+    std::vector<std::string> words = prefix;
+    words.push_back(program);
+    words.insert(words.end(), args.begin(), args.end());
+    const std::string root = root_;
+    return StartProgram(words, work.empty() ? work_ : work, [root, in_child] {
+      setenv("VELMORA_ROOT", root.c_str(), 1);
       if (in_child) in_child();
-      std::vector<std::string> words = prefix;
-      words.push_back(program);
-      words.insert(words.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (std::string& word : words) argv.push_back(&word[0]);
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(121);
-    }
-    close(out[1]);
-    *output = out[0];
-    return pid;
+    }, output);
   }
 
-  // Collects what a started tool printed and how it ended: its exit status,
-  // or -1000 less the signal that ended it.
-  static RunResult Finish(pid_t pid, int output) {
-    RunResult result;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(output, chunk, sizeof chunk)) > 0) {
-      result.output.append(chunk, static_cast<size_t>(got));
-    }
-    close(output);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - WTERMSIG(status);
-    return result;
-  }
+  // Collects what a started tool printed and how it ended.
+  static RunResult Finish(pid_t pid, int output) { return FinishProgram(pid, output); }
 
   platform::RegFile Registry() const { return ParsedExport(ReadFile(registry_path())); }
 

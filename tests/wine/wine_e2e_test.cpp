@@ -149,35 +149,14 @@ class WindowsMachine {
 
   // Standard output of a Wine command.
   std::string Wine(const std::vector<std::string>& args) const {
-    int out[2];
-    if (pipe(out) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      if (chdir(drive_.c_str()) != 0) _exit(120);
+    std::vector<std::string> words = {"wine"};
+    words.insert(words.end(), args.begin(), args.end());
+    int output = -1;
+    const pid_t pid = StartProgram(words, drive_, [] {
       setenv("WINEPREFIX", WINE_PREFIX, 1);
       setenv("WINEDEBUG", "-all", 1);
-      std::vector<std::string> words = {"wine"};
-      words.insert(words.end(), args.begin(), args.end());
-      std::vector<char*> argv;
-      for (std::string& word : words) argv.push_back(&word[0]);
-      argv.push_back(nullptr);
-      execvp(argv[0], argv.data());
-      _exit(121);
-    }
-    close(out[1]);
-    std::string output;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(out[0], chunk, sizeof chunk)) > 0) {
-      output.append(chunk, static_cast<size_t>(got));
-    }
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return output;
+    }, &output);
+    return FinishProgram(pid, output).output;
   }
 
   std::string drive_, product_, scratch_, work_;
