@@ -8,7 +8,7 @@
 
 namespace {
 
-const size_t kLineLimit = 4095;
+constexpr size_t kLineLimit = 4095;
 const int kNoPoolCapacity = INT_MAX;
 
 // The C library's white space: space, tab, newline, vertical tab, form feed
@@ -91,7 +91,7 @@ class LineReader {
   }
 
  private:
-  static const size_t kKept = kLineLimit + 1;
+  static constexpr size_t kKept = kLineLimit + 1;
 
   bool Fill() {
     at_ = 0;
