@@ -4,6 +4,7 @@
 #include <istream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -15,6 +16,20 @@ long ShortPathName(const std::wstring& path, std::wstring* short_path);
 /// Returns 0, or the C runtime's errno value.
 int OpenFileForReading(const std::wstring& path,
                        std::unique_ptr<std::istream>* stream);
+
+/// True when a file (not a folder) is at the path.
+bool FileExists(const std::wstring& path);
+
+/// The folder of the system's own programs, as the system reports it (never
+/// from the environment, which a user can point anywhere); empty when the
+/// system does not say. A 32-bit program on 64-bit Windows is given the
+/// 32-bit programs through the system's own redirection.
+std::wstring SystemFolder();
+
+/// The folders programs are installed in, as the system reports them: the
+/// one for 32-bit programs first, then the one for programs. A folder the
+/// system does not report is left out.
+std::vector<std::wstring> ProgramFolders();
 
 /// Deletes a file; a link is removed, never its target. False when nothing
 /// was deleted.

@@ -46,6 +46,19 @@ int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* 
   return 0;
 }
 
+bool FileExists(const std::wstring& path) {
+  struct stat info;
+  return stat(HostPath(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+// The stand-in plays a current 64-bit server: Windows in C:\Windows, 32-bit
+// programs under C:\Program Files (x86).
+std::wstring SystemFolder() { return L"C:\\Windows\\System32"; }
+
+std::vector<std::wstring> ProgramFolders() {
+  return {L"C:\\Program Files (x86)", L"C:\\Program Files"};
+}
+
 bool DeleteFileAt(const std::wstring& path) { return unlink(HostPath(path).c_str()) == 0; }
 
 }  // namespace platform

@@ -1,4 +1,6 @@
 #include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -38,6 +40,33 @@ int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* 
       [fd](char* buffer, unsigned size) -> long { return _read(fd, buffer, size); },
       [fd] { _close(fd); });
   return 0;
+}
+
+bool FileExists(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring SystemFolder() {
+  const UINT size = GetSystemDirectoryW(nullptr, 0);
+  if (size == 0) return std::wstring();
+  std::wstring folder(size, L'\0');
+  const UINT length = GetSystemDirectoryW(&folder[0], size);
+  if (length == 0 || length >= size) return std::wstring();
+  folder.resize(length);
+  return folder;
+}
+
+// The known folders, not %ProgramFiles(x86)% and %ProgramFiles%: a user can
+// point those anywhere.
+std::vector<std::wstring> ProgramFolders() {
+  std::vector<std::wstring> folders;
+  for (const KNOWNFOLDERID& id : {FOLDERID_ProgramFilesX86, FOLDERID_ProgramFiles}) {
+    PWSTR folder = nullptr;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &folder))) folders.push_back(folder);
+    CoTaskMemFree(folder);
+  }
+  return folders;
 }
 
 bool DeleteFileAt(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }

@@ -19,13 +19,14 @@ struct RunResult {
 /// output is flushed first, so that the child's output lands after the tool's.
 RunResult RunAndWait(const std::vector<std::wstring>& argv);
 
-/// Has the system shell run `program word` with its standard output sent into
-/// `file`, relative to the working directory, and waits for the shell. The
-/// file is created afresh (a link at that name is replaced, never followed),
-/// readable by its owner only. When a leftover file at that name cannot be
-/// removed, nothing runs and the result is a failure to start.
-RunResult RunThroughShell(const std::wstring& program, const std::wstring& word,
-                          const std::wstring& file);
+/// Has the command shell `shell` (a Windows path) run `program word` with its
+/// standard output sent into `file`, relative to the working directory, and
+/// waits for the shell. The file is created afresh (a link at that name is
+/// replaced, never followed), readable by its owner only. When a leftover file
+/// at that name cannot be removed, nothing runs and the result is a failure to
+/// start. The stand-in machine has no cmd.exe: its shell is always /bin/sh.
+RunResult RunThroughShell(const std::wstring& shell, const std::wstring& program,
+                          const std::wstring& word, const std::wstring& file);
 
 }  // namespace platform
 

@@ -75,8 +75,8 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   return Spawn(args.empty() ? std::string() : args[0], args);
 }
 
-RunResult RunThroughShell(const std::wstring& program, const std::wstring& word,
-                          const std::wstring& file) {
+RunResult RunThroughShell(const std::wstring& /*shell*/, const std::wstring& program,
+                          const std::wstring& word, const std::wstring& file) {
   // A leftover file or link goes first. The shell then creates the file with
   // noclobber, which refuses any name that reappeared meanwhile (a link
   // included) instead of writing through it; umask 077 keeps the listing to

@@ -11,7 +11,6 @@ namespace platform {
 
 namespace {
 
-const std::wstring kShell = L"C:\\WINNT\\System32\\cmd.exe";
 const std::wstring kShellSwitch = L"/C";
 const std::wstring kQuote = L"\"";
 const std::wstring kSpace = L" ";
@@ -42,8 +41,8 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv) {
 // so the program keeps its own quotes and a path with spaces still runs. A
 // leftover file at the name goes first: the redirection would write through
 // a link instead of replacing it.
-RunResult RunThroughShell(const std::wstring& program, const std::wstring& word,
-                          const std::wstring& file) {
+RunResult RunThroughShell(const std::wstring& shell, const std::wstring& program,
+                          const std::wstring& word, const std::wstring& file) {
   // A leftover that cannot go (read-only, say) would be read as this run's
   // listing: refuse. A folder at the name stays; no listing opens on it.
   if (!DeleteFileAt(file)) {
@@ -54,7 +53,7 @@ RunResult RunThroughShell(const std::wstring& program, const std::wstring& word,
   }
   const std::wstring command =
       kQuote + kQuote + program + kQuote + kSpace + word + kRedirect + file + kQuote;
-  return Spawn({kShell, kShellSwitch, command});
+  return Spawn({shell, kShellSwitch, command});
 }
 
 }  // namespace platform

@@ -14,7 +14,6 @@ const int kMinimumReserveMb = 1056;
 
 namespace {
 
-const std::wstring kNetCommand = L"C:\\WINNT\\System32\\NET.exe";
 const std::wstring kMonitorService = L"VLMRMON";
 const std::wstring kStopWord = L"STOP";
 const std::wstring kStartWord = L"START";
@@ -87,8 +86,9 @@ int FinishMinimumReserve(int outcome) {
 }  // namespace
 
 void RestartMonitorService() {
-  platform::RunAndWait({kNetCommand, kStopWord, kMonitorService});
-  platform::RunAndWait({kNetCommand, kStartWord, kMonitorService});
+  const std::wstring net = SystemProgramPath(kNetName);
+  platform::RunAndWait({net, kStopWord, kMonitorService});
+  platform::RunAndWait({net, kStartWord, kMonitorService});
 }
 
 int ApplyReserve(int percentage) {

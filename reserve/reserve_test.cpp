@@ -31,6 +31,7 @@ class ReserveTest : public testing::Test {
     fake::Reset();
     g_layout = 21;
     Listing(kTwoPools);
+    TheMachine().files[L"C:\\WINNT\\System32\\NET.exe"] = "";
   }
   void Listing(const std::string& listing) {
     TheMachine().files[kManagementTool] = "";

@@ -64,7 +64,7 @@ echo "== 3. Peak resident size of a whole run of snapreserve 30"
 peak() {
   machine=$work/machine-$1
   scripts/sample-machine.sh "$machine" "$bin/sim"
-  cp "$2" "$machine/drive_c/Program Files/Halvorn/Velmora 2.0/pools.txt"
+  cp "$2" "$machine/drive_c/Program Files (x86)/Halvorn/Velmora 2.0/pools.txt"
   mkdir -p "$work/run-$1"
   (cd "$work/run-$1" && VELMORA_ROOT="$PWD/../machine-$1" ../../bench/peak_rss ../../snapreserve 30 2>/dev/null |
     tail -n 1)

@@ -22,7 +22,7 @@ policy() {
 echo "== Policy before (in $machine/system.reg):"
 policy
 echo "== Pools (the listing the management tool prints):"
-cat "$machine/drive_c/Program Files/Halvorn/Velmora 2.0/pools.txt"
+cat "$machine/drive_c/Program Files (x86)/Halvorn/Velmora 2.0/pools.txt"
 echo "== snapreserve 30"
 mkdir -p build/sample-work
 status=0

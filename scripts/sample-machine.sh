@@ -1,12 +1,14 @@
 #!/bin/sh
 # Lays out a stand-in Velmora machine in the directory $1 from the simulated
-# product built in $2 (the build's sim folder): the management tool with a
-# two-pool listing, the NET command, and a registry with release 2.1 installed.
+# product built in $2 (the build's sim folder), laid out as a current 64-bit
+# server: the management tool with a two-pool listing under
+# C:\Program Files (x86), the NET command in C:\Windows\System32, and a
+# registry with release 2.1 installed.
 set -eu
 root=$1
 sim=$2
-product="$root/drive_c/Program Files/Halvorn/Velmora 2.0"
-system32="$root/drive_c/WINNT/System32"
+product="$root/drive_c/Program Files (x86)/Halvorn/Velmora 2.0"
+system32="$root/drive_c/Windows/System32"
 rm -rf "$root"
 mkdir -p "$product" "$system32"
 cp "$sim/plexadm.exe" "$product/plexadm.exe"
@@ -24,7 +26,7 @@ printf '%s\r\n' \
   '"VLMR"="2.1.0"' \
   '' \
   '[HKEY_LOCAL_MACHINE\SOFTWARE\Halvorn\Velmora\2.0]' \
-  '"InstallDir"="C:\\Program Files\\Halvorn\\Velmora 2.0"' \
+  '"InstallDir"="C:\\Program Files (x86)\\Halvorn\\Velmora 2.0"' \
   '' \
   '[HKEY_LOCAL_MACHINE\SOFTWARE\Halvorn\Velmora\2.0\Policies]' \
   '"MinFreespacePerPool"=dword:00000420' \

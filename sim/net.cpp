@@ -17,7 +17,9 @@
 
 namespace {
 
-const std::string kSelf = "/drive_c/WINNT/System32/NET.exe";
+// Its own path is <root>/drive_c/<Windows folder>/System32/NET.exe.
+const std::string kDrive = "/drive_c/";
+const std::string kSelf = "/System32/NET.exe";
 const std::wstring kService = L"VLMRMON";
 const std::wstring kVersionsKey = L"SOFTWARE\\Halvorn\\Corridan\\Versions";
 const std::wstring kPolicyKey20 = L"SOFTWARE\\Halvorn\\Velmora\\2.0";
@@ -58,12 +60,14 @@ std::string PolicyInForce(const std::string& root) {
 int main(int argc, char** argv) {
   const std::string self = argv[0];
   const std::string verb = argc > 1 ? argv[1] : "";
+  const size_t drive = self.rfind(kDrive);
   if (argc != 3 || platform::DecodeUtf8(argv[2]) != kService || (verb != "STOP" && verb != "START") ||
-      self.size() < kSelf.size() || self.compare(self.size() - kSelf.size(), kSelf.size(), kSelf)) {
+      drive == std::string::npos || self.size() < kSelf.size() ||
+      self.compare(self.size() - kSelf.size(), kSelf.size(), kSelf)) {
     std::cout << "The syntax of this command is:\n\nNET STOP VLMRMON | NET START VLMRMON\n";
     return 1;
   }
-  const std::string root = self.substr(0, self.size() - kSelf.size());
+  const std::string root = self.substr(0, drive);
   std::string record = verb + " VLMRMON";
   if (verb == "START") record += PolicyInForce(root);
   std::ofstream log(root + "/service.log", std::ios::app);

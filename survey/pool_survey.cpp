@@ -8,7 +8,6 @@
 #include "platform/files.h"
 #include "platform/process.h"
 
-const std::wstring kManagementTool = L"C:\\Program Files\\Halvorn\\Velmora 2.0\\plexadm.exe";
 const std::wstring kPoolCommand = L"pool";
 const std::wstring kListingFile = L".\\____HLV__PlexAdm__TempFile.vlmr";
 
@@ -31,13 +30,14 @@ int QueryPoolSpace(int percentage, PoolFigures* figures) {
   figures->smallest_free_share = 0;
 
   std::wstring tool;
-  const long found = platform::ShortPathName(kManagementTool, &tool);
+  const long found = platform::ShortPathName(ManagementToolPath(), &tool);
   if (found != 0) return static_cast<int>(found);
 
   int status = 0;
   if (FailedToStart(platform::RunAndWait({tool, kPoolCommand}), &status)) {
     platform::PrintText(kFirstSpawnFailed);
-  } else if (FailedToStart(platform::RunThroughShell(tool, kPoolCommand, kListingFile),
+  } else if (FailedToStart(platform::RunThroughShell(SystemProgramPath(kShellName), tool,
+                                                      kPoolCommand, kListingFile),
                            &status)) {
     platform::PrintText(kSecondSpawnFailed);
   } else {

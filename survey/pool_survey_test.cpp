@@ -11,7 +11,8 @@ using fake::TheMachine;
 const std::wstring kTool = L"C:\\Program Files\\Halvorn\\Velmora 2.0\\plexadm.exe";
 const std::wstring kFile = L".\\____HLV__PlexAdm__TempFile.vlmr";
 const std::wstring kFirstRun = L"run " + kTool + L" pool";
-const std::wstring kShellRun = L"shell " + kTool + L" pool > " + kFile;
+const std::wstring kShellRun =
+    L"shell C:\\Windows\\System32\\cmd.exe: " + kTool + L" pool > " + kFile;
 const std::wstring kOpen = L"open " + kFile;
 const std::wstring kDelete = L"delete " + kFile;
 
@@ -99,6 +100,78 @@ TEST_F(PoolSurveyTest, StaleListingIsReplacedBeforeItIsRead) {
   TheMachine().files[kFile] = "h\nh\nStale 1000 10\n";
   EXPECT_EQ(0, Survey());
   EXPECT_EQ(40, figures_.smallest_free_share);
+}
+
+// Where each program is looked for, in order: the fixed path, then the
+// folders the system reports. `files` are the programs present.
+struct ProgramPlaces {
+  const char* what;
+  std::vector<std::wstring> files;
+  std::wstring system_folder;
+  std::vector<std::wstring> program_folders;
+  std::wstring tool, shell, net;
+};
+
+void PrintTo(const ProgramPlaces& c, std::ostream* os) { *os << c.what; }
+
+class ProgramPlacesTest : public PoolSurveyTest,
+                          public testing::WithParamInterface<ProgramPlaces> {};
+
+const std::wstring kWinnt = L"C:\\WINNT\\System32\\";
+const std::wstring kWindows = L"C:\\Windows\\System32\\";
+const std::wstring kX86Tool = L"C:\\Program Files (x86)\\Halvorn\\Velmora 2.0\\plexadm.exe";
+
+TEST_P(ProgramPlacesTest, FixedPathFirstThenTheSystemsFolders) {
+  const ProgramPlaces& c = GetParam();
+  TheMachine().files.clear();
+  for (const std::wstring& file : c.files) TheMachine().files[file] = "";
+  TheMachine().system_folder = c.system_folder;
+  TheMachine().program_folders = c.program_folders;
+  EXPECT_EQ(c.tool, ManagementToolPath());
+  EXPECT_EQ(c.shell, SystemProgramPath(kShellName));
+  EXPECT_EQ(c.net, SystemProgramPath(kNetName));
+  // The survey runs the programs found there, by those paths.
+  if (TheMachine().files.count(c.tool) == 0) return;
+  EXPECT_EQ(0, Survey());
+  EXPECT_EQ(L"run " + c.tool + L" pool", TheMachine().events.at(0));
+  EXPECT_EQ(L"shell " + c.shell + L": " + c.tool + L" pool > " + kFile, TheMachine().events.at(1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, ProgramPlacesTest,
+    testing::Values(
+        ProgramPlaces{"fixed paths win where both exist",
+                      {kTool, kX86Tool, kWinnt + L"cmd.exe", kWinnt + L"NET.exe",
+                       kWindows + L"cmd.exe", kWindows + L"NET.exe"},
+                      L"C:\\Windows\\System32",
+                      {L"C:\\Program Files (x86)", L"C:\\Program Files"},
+                      kTool, kWinnt + L"cmd.exe", kWinnt + L"NET.exe"},
+        ProgramPlaces{"current 64-bit server",
+                      {kX86Tool, kWindows + L"cmd.exe", kWindows + L"NET.exe"},
+                      L"C:\\Windows\\System32",
+                      {L"C:\\Program Files (x86)", L"C:\\Program Files"},
+                      kX86Tool, kWindows + L"cmd.exe", kWindows + L"NET.exe"},
+        ProgramPlaces{"32-bit folder before the programs folder, as the system names them",
+                      {L"D:\\Apps (x86)\\Halvorn\\Velmora 2.0\\plexadm.exe",
+                       L"D:\\Apps\\Halvorn\\Velmora 2.0\\plexadm.exe"},
+                      L"D:\\OS\\System32",
+                      {L"D:\\Apps (x86)", L"D:\\Apps"},
+                      L"D:\\Apps (x86)\\Halvorn\\Velmora 2.0\\plexadm.exe",
+                      L"D:\\OS\\System32\\cmd.exe", L"D:\\OS\\System32\\NET.exe"},
+        ProgramPlaces{"programs folder when the 32-bit one lacks the tool",
+                      {L"D:\\Apps\\Halvorn\\Velmora 2.0\\plexadm.exe"},
+                      L"C:\\Windows\\System32",
+                      {L"D:\\Apps (x86)", L"D:\\Apps"},
+                      L"D:\\Apps\\Halvorn\\Velmora 2.0\\plexadm.exe",
+                      kWindows + L"cmd.exe", kWindows + L"NET.exe"},
+        ProgramPlaces{"nothing anywhere, nothing reported: the fixed paths",
+                      {}, L"", {}, kTool, kWinnt + L"cmd.exe", kWinnt + L"NET.exe"}));
+
+TEST_F(PoolSurveyTest, ToolFoundNowhereRunsNothing) {
+  TheMachine().files.clear();
+  TheMachine().files[L"C:\\Program Files (x86)\\Halvorn\\plexadm.exe"] = "";
+  EXPECT_EQ(2, Survey());
+  EXPECT_TRUE(TheMachine().events.empty());
 }
 
 }  // namespace

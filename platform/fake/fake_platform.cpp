@@ -147,9 +147,9 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   return machine.run ? machine.run(argv) : RunResult{};
 }
 
-RunResult RunThroughShell(const std::wstring& program, const std::wstring& word,
-                          const std::wstring& file) {
-  machine.events.push_back(L"shell " + program + L" " + word + L" > " + file);
+RunResult RunThroughShell(const std::wstring& shell, const std::wstring& program,
+                          const std::wstring& word, const std::wstring& file) {
+  machine.events.push_back(L"shell " + shell + L": " + program + L" " + word + L" > " + file);
   if (machine.shell_result.status != -1 && machine.shell_writes_listing) {
     machine.files[file] = machine.listing;
   }
@@ -170,6 +170,12 @@ int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* 
   *stream = std::make_unique<std::istringstream>(it->second);
   return 0;
 }
+
+bool FileExists(const std::wstring& path) { return machine.files.count(path) != 0; }
+
+std::wstring SystemFolder() { return machine.system_folder; }
+
+std::vector<std::wstring> ProgramFolders() { return machine.program_folders; }
 
 bool DeleteFileAt(const std::wstring& path) {
   machine.events.push_back(L"delete " + path);

@@ -32,6 +32,10 @@ struct Machine {
   // Files of the machine (Windows paths) and of the working directory.
   std::map<std::wstring, std::string> files;
   int open_file_failure = 0;  // OpenFileForReading fails with this errno
+  // Folders as the system reports them; empty: not reported.
+  std::wstring system_folder = L"C:\\Windows\\System32";
+  std::vector<std::wstring> program_folders = {L"C:\\Program Files (x86)",
+                                               L"C:\\Program Files"};
 
   // Child processes. `run` answers RunAndWait; the shell writes `listing`
   // into its output file and answers with `shell_result`.

@@ -28,6 +28,7 @@ class ScenarioTest : public testing::TestWithParam<Scenario> {};
 TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   const Scenario& s = GetParam();
   Machine machine;
+  machine.UseLayout(s.layout);
   if (s.installed) machine.InstallTool(s.listing, s.tool_exit);
   machine.LayRegistry(s.release, s.before20, s.before21);
   const std::string registry_before = ReadFile(machine.registry_path());

@@ -30,6 +30,13 @@ inline bool operator==(const Policy& a, const Policy& b) {
   return a.percent == b.percent && a.absolute == b.absolute;
 }
 
+/// Where the machine keeps the system's programs and the product.
+enum class Layout {
+  kFixedPaths,     // C:\WINNT\System32, and the product under C:\Program Files
+  kCurrentServer,  // C:\Windows\System32, and the product under C:\Program Files (x86)
+  kBoth,           // the fixed paths, with other copies where a current server keeps them
+};
+
 struct Scenario {
   const char* name;
   std::vector<std::string> args;  // after the program name
@@ -49,6 +56,7 @@ struct Scenario {
   Policy after20;
   Policy after21;
   bool restarted;  // monitor stopped, then started with the policy in force
+  Layout layout = Layout::kFixedPaths;
 };
 
 const char kTwoPools[] =
@@ -56,6 +64,10 @@ const char kTwoPools[] =
     "---------------  ------------  --------\n"
     "PoolA            20000         8000\n"
     "PoolB            5000          3000\n";
+
+// What the copies of a current server's folders print in the Layout::kBoth
+// machine: a full pool, which refuses every request but 0.
+const char kDecoyPools[] = "Pool name  Capacity(MB)  Free(MB)\n---------  ----  ----\nFull  1000  0\n";
 
 const char kBigPools[] =
     "Pool name        Capacity(MB)  Free(MB)\n"
@@ -108,6 +120,12 @@ inline std::vector<Scenario> Scenarios() {
       std::string("@LISTING@You have elected to turn off snapshot capability.\n"
                   "To re-enable snapshots, run this utility again and with a non-zero argument\n") +
       kMinimumTail;
+  const std::string minimum_15 =
+      std::string("@LISTING@\aThe requested percentage is 15%.\n"
+                  "The minimum, based on available disk space, is 21%.\n"
+                  "The percentage will be set to 21%.\n"
+                  "This reflects the minimum value which is 1056 MB.\n") +
+      kMinimumTail;
   return {
       // Front end: help, version and bad input change nothing.
       {"help", {"--help"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
@@ -149,13 +167,7 @@ inline std::vector<Scenario> Scenarios() {
       {"exceeds_free_space", {"50"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
        2, kExceeds40, kEmpty, kThirty, false},
       {"minimum_reserve", {"15"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
-       3,
-       std::string("@LISTING@\aThe requested percentage is 15%.\n"
-                   "The minimum, based on available disk space, is 21%.\n"
-                   "The percentage will be set to 21%.\n"
-                   "This reflects the minimum value which is 1056 MB.\n") +
-           kMinimumTail,
-       kEmpty, kMinimum, true},
+       3, minimum_15, kEmpty, kMinimum, true},
       {"snapshots_off", {"0"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
        4, turned_off, kEmpty, kMinimum, true},
       {"policy_key_created", {"30"}, r21, kEmpty, kEmpty, kTwoPools, true, 0,
@@ -191,6 +203,21 @@ inline std::vector<Scenario> Scenarios() {
       {"windows_line_ends_in_listing", {"30"}, r21, kEmpty, kEmpty,
        "Name Cap Free\r\n---- --- ----\r\nPoolA 20000 8000\r\n\r\nPoolB 5000 3000\r\n", true, 0,
        0, Stored(30), kEmpty, kThirty, true},
+
+      // A current server: no C:\WINNT, the product under C:\Program Files (x86).
+      {"current_server_percentage_stored", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       0, Stored(30), kEmpty, kThirty, true, Layout::kCurrentServer},
+      {"current_server_exceeds_free_space", {"50"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       2, kExceeds40, kEmpty, kThirty, false, Layout::kCurrentServer},
+      {"current_server_minimum_reserve", {"15"}, r20, kThirty, kEmpty, kTwoPools, true, 0,
+       3, minimum_15, kMinimum, kEmpty, true, Layout::kCurrentServer},
+      {"current_server_snapshots_off", {"0"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       4, turned_off, kEmpty, kMinimum, true, Layout::kCurrentServer},
+      {"current_server_tool_not_installed", {"30"}, r21, kEmpty, kMinimum, kTwoPools, false, 0,
+       5, "", kEmpty, kMinimum, false, Layout::kCurrentServer},
+      // Where both exist, the fixed paths win; the other copies would refuse.
+      {"fixed_paths_win_where_both_exist", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       0, Stored(30), kEmpty, kThirty, true, Layout::kBoth},
   };
 }
 

@@ -41,6 +41,27 @@ class Machine {
   const std::string& work() const { return work_; }
   std::string registry_path() const { return root_ + "/system.reg"; }
 
+  // Lays out the system folder and the product's folder as `layout` says.
+  // The copies in a current server's folders of the Layout::kBoth machine
+  // betray any use: the management tool's refuses every request, and NET's
+  // leaves decoy.log in the root.
+  void UseLayout(Layout layout) {
+    if (layout == Layout::kFixedPaths) return;
+    const std::string drive = root_ + "/drive_c";
+    const std::string windows = drive + "/Windows/System32";
+    const std::string x86 = drive + "/Program Files (x86)/Halvorn/Velmora 2.0";
+    Shell("mkdir -p '" + windows + "' '" + x86 + "'");
+    if (layout == Layout::kCurrentServer) {
+      Shell("mv '" + drive + "/WINNT/System32/NET.exe' '" + windows + "/' && rm -rf '" + drive +
+            "/WINNT' '" + drive + "/Program Files'");
+      product_ = x86;
+      return;
+    }
+    WriteFile(windows + "/NET.exe", "#!/bin/sh\necho \"$0 $*\" >> \"$VELMORA_ROOT/decoy.log\"\n");
+    Shell("chmod +x '" + windows + "/NET.exe' && cp '" SIM_DIR "/plexadm.exe' '" + x86 + "/'");
+    WriteFile(x86 + "/pools.txt", kDecoyPools);
+  }
+
   void InstallTool(const std::string& listing, int exit_status) {
     Shell("cp '" SIM_DIR "/plexadm.exe' '" + product_ + "/plexadm.exe'");
     WriteFile(product_ + "/pools.txt", listing);

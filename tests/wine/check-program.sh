@@ -9,4 +9,4 @@ strings "$exe" | grep -q 'requestedExecutionLevel level="asInvoker"' || fail "no
 version=$(strings -n 3 -el "$exe" | grep -x -A1 FileVersion | tail -n 1)
 [ "$version" = "1.5" ] || fail "version resource says '$version', not 1.5"
 dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
-[ "$dlls" = "advapi32.dll kernel32.dll msvcrt.dll shell32.dll " ] || fail "imports $dlls"
+[ "$dlls" = "advapi32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll " ] || fail "imports $dlls"

@@ -67,12 +67,17 @@ class WindowsMachine {
   WindowsMachine()
       : drive_(std::string(WINE_PREFIX) + "/drive_c"),
         product_(drive_ + "/Program Files/Halvorn/Velmora 2.0"),
+        x86_product_(drive_ + "/Program Files (x86)/Halvorn/Velmora 2.0"),
+        tool_folder_(product_),
         scratch_(drive_ + "/snapreserve-tests"),
         work_(drive_ + "/work dir") {
-    Shell("rm -rf '" + scratch_ + "' '" + work_ + "' && mkdir -p '" + scratch_ + "' '" + work_ +
-          "' '" + drive_ + "/Tools' && cp '" SNAPRESERVE_EXE "' '" + drive_ +
-          "/Tools/snapreserve.exe' && (test -f '" + product_ + "/plexadm.exe' || mv '" +
-          product_ + "/plexadm.off' '" + product_ + "/plexadm.exe')");
+    // The fixed layout: C:\WINNT leads to Wine's Windows folder, and the
+    // product is under C:\Program Files alone.
+    Shell("rm -rf '" + scratch_ + "' '" + work_ + "' '" + x86_product_ + "' && mkdir -p '" +
+          scratch_ + "' '" + work_ + "' '" + drive_ + "/Tools' && cp '" SNAPRESERVE_EXE "' '" +
+          drive_ + "/Tools/snapreserve.exe' && ln -sfn windows '" + drive_ + "/WINNT' && (test -f '" +
+          product_ + "/plexadm.exe' || mv '" + product_ + "/plexadm.off' '" + product_ +
+          "/plexadm.exe')");
   }
   WindowsMachine(const WindowsMachine&) = delete;
   WindowsMachine& operator=(const WindowsMachine&) = delete;
@@ -80,12 +85,28 @@ class WindowsMachine {
   const std::string& drive() const { return drive_; }
   const std::string& work() const { return work_; }
 
+  // A current server has no C:\WINNT, and the product under Program Files
+  // (x86). Wine has one system folder, so only the management tool's copy in
+  // the Layout::kBoth machine can betray its use: it refuses every request.
+  void UseLayout(Layout layout) {
+    if (layout == Layout::kFixedPaths) return;
+    Shell("mkdir -p '" + x86_product_ + "' && cp '" + product_ + "/plexadm.exe' '" +
+          x86_product_ + "/'");
+    if (layout == Layout::kBoth) {
+      WriteFile(x86_product_ + "/pools.txt", kDecoyPools);
+      return;
+    }
+    Shell("rm '" + drive_ + "/WINNT' && mv '" + product_ + "/plexadm.exe' '" + product_ +
+          "/plexadm.off'");
+    tool_folder_ = x86_product_;
+  }
+
   void InstallTool(const std::string& listing, int exit_status) {
-    WriteFile(product_ + "/pools.txt", listing);
-    WriteFile(product_ + "/exit-status", std::to_string(exit_status));
+    WriteFile(tool_folder_ + "/pools.txt", listing);
+    WriteFile(tool_folder_ + "/exit-status", std::to_string(exit_status));
   }
   void RemoveTool() {
-    Shell("mv '" + product_ + "/plexadm.exe' '" + product_ + "/plexadm.off'");
+    Shell("mv '" + tool_folder_ + "/plexadm.exe' '" + tool_folder_ + "/plexadm.off'");
   }
 
   // The import clears what earlier runs left, then lays the scenario's keys.
@@ -159,7 +180,7 @@ class WindowsMachine {
     return FinishProgram(pid, output).output;
   }
 
-  std::string drive_, product_, scratch_, work_;
+  std::string drive_, product_, x86_product_, tool_folder_, scratch_, work_;
 };
 
 class ScenarioTest : public testing::TestWithParam<Scenario> {};
@@ -167,6 +188,7 @@ class ScenarioTest : public testing::TestWithParam<Scenario> {};
 TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   const Scenario& s = GetParam();
   WindowsMachine machine;
+  machine.UseLayout(s.layout);
   machine.InstallTool(s.listing, s.tool_exit);
   if (!s.installed) machine.RemoveTool();
   machine.LayRegistry(s.release, s.before20, s.before21);
