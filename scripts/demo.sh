@@ -3,18 +3,22 @@
 # snapshot reserve on it, showing the stored policy before and after and the
 # monitor service's record.
 #   scripts/demo.sh            the native tool on a POSIX stand-in machine
-#   scripts/demo.sh --windows  the 32-bit Windows program under Wine
+#   scripts/demo.sh --windows  the 32-bit Windows program under Wine (the 64-bit
+#                              one where this machine runs no 32-bit program)
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
 if [ "${1:-}" = "--windows" ]; then
+  scripts/install-deps.sh windows
   exec scripts/demo-windows.sh
 fi
-cmake -S . -B build >/dev/null
-cmake --build build -j "$(nproc)" >/dev/null
+scripts/install-deps.sh build
+# The tool and the simulated product alone: no tests, so nothing but the
+# compiler and CMake is needed.
+cmake -S . -B build/demo -DSNAPRESERVE_TESTS=OFF >/dev/null
+cmake --build build/demo -j "$(nproc)" >/dev/null
 
 machine="$PWD/build/sample-machine"
-scripts/sample-machine.sh "$machine" build/sim
+scripts/sample-machine.sh "$machine" build/demo/sim
 policy() {
   sed -n '/\\Velmora\\2.0\\Policies\]/,/^\r*$/p' "$machine/system.reg" | tr -d '\r'
 }
@@ -26,7 +30,7 @@ cat "$machine/drive_c/Program Files (x86)/Halvorn/Velmora 2.0/pools.txt"
 echo "== snapreserve 30"
 mkdir -p build/sample-work
 status=0
-(cd build/sample-work && VELMORA_ROOT="$machine" ../snapreserve 30) || status=$?
+(cd build/sample-work && VELMORA_ROOT="$machine" ../demo/snapreserve 30) || status=$?
 echo "== Exit status: $status"
 echo "== Policy after:"
 policy

@@ -1,36 +1,71 @@
 #!/bin/sh
-# Installs what building and testing the tool needs, from Debian's packages,
-# when it is missing: CMake, a C++ compiler and GoogleTest for the native
-# build; clang with its sanitizer and libFuzzer runtimes, and valgrind, for the
-# robustness checks; Google Benchmark and mawk for the benchmarks; MinGW-w64
-# for the Windows programs; Wine (64- and 32-bit, after adding the i386
-# architecture) to run them.
+# Installs, from Debian's packages and only when missing, what one command of
+# this project needs:
+#   scripts/install-deps.sh build    CMake, make and g++: the native tool (the demo)
+#   scripts/install-deps.sh test     the build's, GoogleTest, clang with its sanitizer and
+#                                    libFuzzer runtimes, valgrind, and the windows group
+#   scripts/install-deps.sh windows  MinGW-w64 for both Windows programs, and Wine to run
+#                                    them: 64-bit Wine, and 32-bit Wine (adding the i386
+#                                    architecture) only where the 32-bit program's tests
+#                                    can run (see wine-mode.sh)
+#   scripts/install-deps.sh bench    the build's, Google Benchmark, mawk and valgrind
+# Recommended packages are left out: nothing here uses them.
 set -eu
+here=$(dirname "$0")
 missing=""
-command -v cmake >/dev/null 2>&1 || missing="$missing cmake"
-command -v g++ >/dev/null 2>&1 || missing="$missing g++"
-command -v make >/dev/null 2>&1 || missing="$missing make"
-[ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
-[ -f /usr/include/gmock/gmock.h ] || missing="$missing libgmock-dev"
-command -v setpriv >/dev/null 2>&1 || missing="$missing util-linux"
-command -v clang++ >/dev/null 2>&1 || missing="$missing clang"
-ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
-  missing="$missing libclang-rt-dev"
-command -v valgrind >/dev/null 2>&1 || missing="$missing valgrind"
-[ -f /usr/include/benchmark/benchmark.h ] || missing="$missing libbenchmark-dev"
-command -v mawk >/dev/null 2>&1 || missing="$missing mawk"
-command -v i686-w64-mingw32-g++ >/dev/null 2>&1 || missing="$missing g++-mingw-w64-i686"
-command -v x86_64-w64-mingw32-g++ >/dev/null 2>&1 || missing="$missing g++-mingw-w64-x86-64"
-command -v wine >/dev/null 2>&1 || missing="$missing wine"
-[ -x /usr/lib/wine/wine64 ] || missing="$missing wine64"
-[ -x /usr/lib/wine/wine ] || missing="$missing wine32:i386"
+need() {  # need PACKAGE TEST...: PACKAGE unless the test holds
+  package=$1
+  shift
+  "$@" >/dev/null 2>&1 || missing="$missing $package"
+}
+has() { command -v "$1"; }
+
+build() {
+  need cmake has cmake
+  need make has make
+  need g++ has g++
+}
+windows() {
+  need g++-mingw-w64-i686 has i686-w64-mingw32-g++
+  need g++-mingw-w64-x86-64 has x86_64-w64-mingw32-g++
+  need wine64 test -x /usr/lib/wine/wine64
+  need wine has wine
+  if [ "$("$here/wine-mode.sh")" = both ]; then
+    need wine32:i386 test -x /usr/lib/wine/wine
+  fi
+}
+
+for group in "${@:-build}"; do
+  case "$group" in
+    build) build ;;
+    test)
+      build
+      need libgtest-dev test -f /usr/include/gtest/gtest.h
+      need libgmock-dev test -f /usr/include/gmock/gmock.h
+      need util-linux has setpriv
+      need clang has clang++
+      need libclang-rt-dev ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a
+      need valgrind has valgrind
+      windows
+      ;;
+    windows) windows ;;
+    bench)
+      build
+      need libbenchmark-dev test -f /usr/include/benchmark/benchmark.h
+      need mawk has mawk
+      need valgrind has valgrind
+      ;;
+    *) echo "usage: scripts/install-deps.sh [build|test|windows|bench]..." >&2; exit 2 ;;
+  esac
+done
 [ -z "$missing" ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing:$missing"
 case "$missing" in
-  *wine32:i386*) $sudo dpkg --add-architecture i386 ;;
+  *:i386*)
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 ;;
 esac
 $sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q $missing
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing
