@@ -74,9 +74,15 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// A writer that was killed before its rename leaves its new copy behind
-// ("system.reg.XXXXXX"). Under the lock no other writer is busy, so any such
-// copy is abandoned and goes.
+// Each save writes its new copy as ".system.reg.snapreserve-XXXXXX", a name
+// that only this tool gives a file, and a writer that was killed before its
+// rename leaves that copy behind. Under the lock no other writer is busy, so
+// any copy of that name is abandoned and goes; every other file in the folder
+// (an administrator's "system.reg.backup", say) is none of the tool's business.
+const char kCopyInfix[] = ".snapreserve-";
+
+std::string CopyPrefix() { return "." + std::string(kRegistryFileName) + kCopyInfix; }
+
 void RemoveAbandonedCopies(int directory) {
   const int listing = dup(directory);
   if (listing < 0) return;
@@ -85,7 +91,7 @@ void RemoveAbandonedCopies(int directory) {
     close(listing);
     return;
   }
-  const std::string prefix = kRegistryFileName + std::string(".");
+  const std::string prefix = CopyPrefix();
   while (const dirent* entry = readdir(entries)) {
     const std::string name = entry->d_name;
     if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
@@ -98,7 +104,7 @@ void RemoveAbandonedCopies(int directory) {
 // Replaces the registry file with `file`, keeping the old one's mode and owner.
 long SaveRegistry(const RegFile& file, const struct stat& old, int directory) {
   RemoveAbandonedCopies(directory);
-  std::string temp = RegistryFilePath() + ".XXXXXX";
+  std::string temp = MachineRoot() + "/" + CopyPrefix() + "XXXXXX";
   const int fd = mkostemp(&temp[0], O_CLOEXEC);
   if (fd < 0) return errno == EACCES || errno == EPERM ? kRegistryAccessDenied : kRegistryWriteFault;
   bool ok = true;
