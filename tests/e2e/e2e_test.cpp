@@ -3,6 +3,7 @@
 // service's record and what is left in the working directory.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -112,6 +113,24 @@ TEST_F(StandInMachineTest, MissingRegistryIsEmpty) {
   unlink(machine_.registry_path().c_str());
   EXPECT_EQ(255, machine_.Run({"30"}).status);
   EXPECT_EQ(std::set<std::string>({"drive_c"}), Entries(machine_.root()));
+}
+
+TEST_F(StandInMachineTest, RunUnderAParentThatIgnoresEndedChildrenSucceeds) {
+  // A parent that ignores SIGCHLD hands that on: children would be reaped by
+  // the kernel before the tool could learn how they ended.
+  int output = -1;
+  const pid_t pid = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output,
+                                   [] { signal(SIGCHLD, SIG_IGN); });
+  const RunResult run = Machine::Finish(pid, output);
+  std::string expected = Stored(30);
+  Replace(&expected, "@LISTING@", kTwoPools);
+  Replace(&expected, "@STOP@", kStopMessage);
+  Replace(&expected, "@START@", kStartMessage);
+  EXPECT_EQ(expected, run.output);
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(kThirty, machine_.PolicyAt(kKey21));
+  EXPECT_EQ("STOP VLMRMON\nSTART VLMRMON MinFreespacePerPoolPercent=3000 MinFreespacePerPool=none\n",
+            machine_.ServiceRecord());
 }
 
 TEST_F(StandInMachineTest, LinkAtTheListingNameIsReplacedNotFollowed) {
