@@ -160,6 +160,29 @@ TEST_F(StandInMachineTest, ListingIsReadableByItsOwnerOnly) {
   EXPECT_EQ("600\n", ReadFile(machine_.work() + "/../modes"));
 }
 
+TEST_F(StandInMachineTest, FifoPutAtTheListingNameFailsTheSurveyAtOnce) {
+  // A management tool that, on its second run, puts a FIFO where the shell
+  // had just created the listing. Reading it would wait for a writer that
+  // never comes; the alarm ends the run should it wait.
+  const std::string tool = machine_.root() +
+                           "/drive_c/Program Files/Halvorn/Velmora 2.0/plexadm.exe";
+  WriteFile(tool, "#!/bin/sh\ncat \"$(dirname \"$0\")/pools.txt\"\n"
+                  "[ -e ../ran ] || { touch ../ran; exit 0; }\n"
+                  "rm -f ____HLV__PlexAdm__TempFile.vlmr\n"
+                  "mkfifo ____HLV__PlexAdm__TempFile.vlmr\n");
+  chmod(tool.c_str(), 0755);
+  const std::string before = ReadFile(machine_.registry_path());
+  int output = -1;
+  const pid_t pid =
+      machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output, [] { alarm(20); });
+  const RunResult run = Machine::Finish(pid, output);
+  EXPECT_EQ(kTwoPools, run.output);
+  EXPECT_EQ(5, run.status);
+  EXPECT_EQ(before, ReadFile(machine_.registry_path()));
+  EXPECT_EQ("", machine_.ServiceRecord());
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work())) << "the FIFO is removed";
+}
+
 TEST_F(StandInMachineTest, ListingThatCannotBeWrittenFailsTheSurvey) {
   if (geteuid() == 0) {
     // Root writes anywhere: make the name a directory, which no listing opens.
