@@ -109,6 +109,29 @@ TEST_F(StandInMachineTest, RegistryThatDoesNotParseIsNamedAndNeverRewritten) {
   EXPECT_EQ(broken, ReadFile(machine_.registry_path()));
 }
 
+TEST_F(StandInMachineTest, LinkedRegistryStaysALinkAndItsFileIsChanged) {
+  // system.reg linked to a file in a folder of its own, by a link relative to
+  // the root rather than to the tool's working directory.
+  const std::string folder = machine_.root() + "/managed";
+  const std::string link = "managed/velmora.reg";
+  ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+  ASSERT_EQ(0, rename(machine_.registry_path().c_str(), (folder + "/velmora.reg").c_str()));
+  ASSERT_EQ(0, symlink(link.c_str(), machine_.registry_path().c_str()));
+
+  EXPECT_EQ(0, machine_.Run({"30"}).status);
+  struct stat info;
+  ASSERT_EQ(0, lstat(machine_.registry_path().c_str(), &info));
+  EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link stays a link";
+  char points_to[256] = {};
+  EXPECT_EQ(static_cast<ssize_t>(link.size()),
+            readlink(machine_.registry_path().c_str(), points_to, sizeof points_to - 1));
+  EXPECT_EQ(link, points_to);
+  EXPECT_EQ(kThirty, PolicyIn(ParsedExport(ReadFile(folder + "/velmora.reg")), kKey21));
+  EXPECT_EQ(std::set<std::string>({"velmora.reg"}), Entries(folder)) << "no copy left";
+  EXPECT_EQ(std::set<std::string>({"drive_c", "managed", "service.log", "system.reg"}),
+            Entries(machine_.root()));
+}
+
 TEST_F(StandInMachineTest, MissingRegistryIsEmpty) {
   unlink(machine_.registry_path().c_str());
   EXPECT_EQ(255, machine_.Run({"30"}).status);
