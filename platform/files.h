@@ -12,8 +12,9 @@ namespace platform {
 /// system error code when the file does not exist; nothing is run.
 long ShortPathName(const std::wstring& path, std::wstring* short_path);
 
-/// Opens a regular file for reading as a byte stream, never through a link.
-/// Returns 0, or the C runtime's errno value.
+/// Opens a regular file for reading as a byte stream, never through a link,
+/// and without waiting: anything else at the path (a directory, a FIFO) is
+/// refused at once. Returns 0, or the C runtime's errno value.
 int OpenFileForReading(const std::wstring& path,
                        std::unique_ptr<std::istream>* stream);
 

@@ -20,15 +20,22 @@ long ShortPathName(const std::wstring& path, std::wstring* short_path) {
 }
 
 int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* stream) {
-  const int fd = open(HostPath(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  // The open does not wait: a FIFO put at the name would otherwise hold it
+  // until a writer came, perhaps never.
+  const int fd = open(HostPath(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
-  // A directory opens here but not on Windows: only a regular file is a listing.
+  // Only a regular file is a listing: a directory opens here but not on
+  // Windows, and a FIFO or a device is no listing either. A regular file is
+  // then read as usual, each read waiting for its data.
   struct stat info;
   int error = 0;
   if (fstat(fd, &info) != 0) {
     error = errno;
   } else if (!S_ISREG(info.st_mode)) {
     error = S_ISDIR(info.st_mode) ? EISDIR : EACCES;
+  } else {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) error = errno;
   }
   if (error != 0) {
     close(fd);

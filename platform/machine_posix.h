@@ -18,7 +18,7 @@ std::string HostPath(const std::wstring& windows_path);
 /// The name, in the root, of the file that holds HKEY_LOCAL_MACHINE.
 const char kRegistryFileName[] = "system.reg";
 
-/// The file that holds HKEY_LOCAL_MACHINE.
+/// The file that holds HKEY_LOCAL_MACHINE, or a link to it.
 std::string RegistryFilePath();
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -15,9 +16,12 @@
 #include "platform/wide_text.h"
 
 // HKEY_LOCAL_MACHINE lives in one registry export file. Every change is a
-// read-modify-write of the whole file under an exclusive lock on the machine's
-// directory, written to a new file that is renamed into place: concurrent
-// runs lose no update and a crash leaves the old file or the new one.
+// read-modify-write of the whole file under an exclusive lock on the file's
+// folder, written to a new file there that is renamed into place: concurrent
+// runs lose no update and a crash leaves the old file or the new one. When
+// system.reg is a link, as administrators link configuration files into the
+// folders they manage, the file it leads to is the one changed, in its own
+// folder, and the link stays a link.
 
 namespace platform {
 
@@ -38,10 +42,11 @@ long ReadAll(int fd, std::string* bytes) {
   }
 }
 
-// Reads the registry. A missing file is an empty registry; a file that does
-// not parse is reported on the console, once per read, and never used.
-long LoadRegistry(RegFile* file, struct stat* info) {
-  const std::string path = RegistryFilePath();
+// Reads the registry from `path` (system.reg, or the file it leads to). A
+// missing file is an empty registry; a file that does not parse is reported on
+// the console, under the name system.reg has in the machine, once per read,
+// and never used.
+long LoadRegistry(const std::string& path, RegFile* file, struct stat* info) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno != ENOENT) return kRegistryAccessDenied;
@@ -56,7 +61,7 @@ long LoadRegistry(RegFile* file, struct stat* info) {
   if (status != kRegistryOk) return status;
   int bad_line = 0;
   if (!ParseRegFile(bytes, file, &bad_line)) {
-    PrintText(kUnreadableStart + DecodeUtf8(path) + kUnreadableMiddle +
+    PrintText(kUnreadableStart + DecodeUtf8(RegistryFilePath()) + kUnreadableMiddle +
               std::to_wstring(bad_line) + kUnreadableEnd);
     return kRegistryBadData;
   }
@@ -74,10 +79,37 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
-// A writer that was killed before its rename leaves its new copy behind
-// ("system.reg.XXXXXX"). Under the lock no other writer is busy, so any such
-// copy is abandoned and goes.
-void RemoveAbandonedCopies(int directory) {
+// The registry file as a save sees it: system.reg with its links resolved,
+// split into its folder and its name there. Without a file to lead to (none
+// yet, or a link to nothing) it is system.reg as it stands.
+struct RegistryTarget {
+  std::string folder;
+  std::string name;
+  std::string path() const { return folder + "/" + name; }
+};
+
+RegistryTarget ResolveRegistryFile() {
+  std::string path = RegistryFilePath();
+  if (char* resolved = realpath(path.c_str(), nullptr)) {
+    path = resolved;
+    std::free(resolved);
+  }
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// Each save writes its new copy beside the file as ".<name>.snapreserve-XXXXXX"
+// (".system.reg.snapreserve-XXXXXX" in the machine's root), a name that only
+// this tool gives a file, and a writer that was killed before its rename
+// leaves that copy behind. Under the lock no other writer is busy, so any
+// copy of that name is abandoned and goes; every other file in the folder (an
+// administrator's "system.reg.backup", say) is none of the tool's business.
+const char kCopyInfix[] = ".snapreserve-";
+
+std::string CopyPrefix(const RegistryTarget& target) { return "." + target.name + kCopyInfix; }
+
+void RemoveAbandonedCopies(int directory, const std::string& prefix) {
   const int listing = dup(directory);
   if (listing < 0) return;
   DIR* entries = fdopendir(listing);
@@ -85,7 +117,6 @@ void RemoveAbandonedCopies(int directory) {
     close(listing);
     return;
   }
-  const std::string prefix = kRegistryFileName + std::string(".");
   while (const dirent* entry = readdir(entries)) {
     const std::string name = entry->d_name;
     if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
@@ -95,10 +126,12 @@ void RemoveAbandonedCopies(int directory) {
   closedir(entries);
 }
 
-// Replaces the registry file with `file`, keeping the old one's mode and owner.
-long SaveRegistry(const RegFile& file, const struct stat& old, int directory) {
-  RemoveAbandonedCopies(directory);
-  std::string temp = RegistryFilePath() + ".XXXXXX";
+// Replaces the registry file at `target` with `file`, keeping the old one's
+// mode and owner; `directory` is the target's folder, locked.
+long SaveRegistry(const RegFile& file, const struct stat& old, const RegistryTarget& target,
+                  int directory) {
+  RemoveAbandonedCopies(directory, CopyPrefix(target));
+  std::string temp = target.folder + "/" + CopyPrefix(target) + "XXXXXX";
   const int fd = mkostemp(&temp[0], O_CLOEXEC);
   if (fd < 0) return errno == EACCES || errno == EPERM ? kRegistryAccessDenied : kRegistryWriteFault;
   bool ok = true;
@@ -113,7 +146,7 @@ long SaveRegistry(const RegFile& file, const struct stat& old, int directory) {
   }
   ok = ok && WriteAll(fd, SerializeRegFile(file)) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
-  ok = ok && rename(temp.c_str(), RegistryFilePath().c_str()) == 0;
+  ok = ok && rename(temp.c_str(), target.path().c_str()) == 0;
   if (!ok) {
     unlink(temp.c_str());
     return kRegistryWriteFault;
@@ -122,20 +155,21 @@ long SaveRegistry(const RegFile& file, const struct stat& old, int directory) {
   return kRegistryOk;
 }
 
-// Runs `change` on the registry under the machine's lock and saves the file
-// when the change says it changed something. Returns the change's result, or
-// the reason the registry could not be read or saved.
+// Runs `change` on the registry under the lock on its file's folder and saves
+// the file when the change says it changed something. Returns the change's
+// result, or the reason the registry could not be read or saved.
 long ChangeRegistry(const std::function<long(RegFile*, bool*)>& change) {
-  const int directory = open(MachineRoot().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const RegistryTarget target = ResolveRegistryFile();
+  const int directory = open(target.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0) return kRegistryWriteFault;
   long status = kRegistryAccessDenied;
   if (flock(directory, LOCK_EX) == 0) {
     RegFile file;
     struct stat old = {};
-    status = LoadRegistry(&file, &old);
+    status = LoadRegistry(target.path(), &file, &old);
     bool changed = false;
     if (status == kRegistryOk) status = change(&file, &changed);
-    if (status == kRegistryOk && changed) status = SaveRegistry(file, old, directory);
+    if (status == kRegistryOk && changed) status = SaveRegistry(file, old, target, directory);
   }
   close(directory);  // releases the lock
   return status;
@@ -145,7 +179,7 @@ long ChangeRegistry(const std::function<long(RegFile*, bool*)>& change) {
 
 long OpenRegistryKey(const std::wstring& path, RegistryKey* key) {
   RegFile file;
-  const long status = LoadRegistry(&file, nullptr);
+  const long status = LoadRegistry(RegistryFilePath(), &file, nullptr);
   if (status != kRegistryOk) return status;
   if (!RegKeyExists(file, path)) return kRegistryNotFound;
   key->path = path;
@@ -163,7 +197,7 @@ long CreateRegistryKey(const std::wstring& path, RegistryKey* key) {
 
 long QueryRegistryValue(const RegistryKey& key, const std::wstring& name, RegistryValue* value) {
   RegFile file;
-  const long status = LoadRegistry(&file, nullptr);
+  const long status = LoadRegistry(RegistryFilePath(), &file, nullptr);
   if (status != kRegistryOk) return status;
   return FindRegValue(file, key.path, name, value) ? kRegistryOk : kRegistryNotFound;
 }

@@ -3,6 +3,7 @@
 // service's record and what is left in the working directory.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,10 +110,51 @@ TEST_F(StandInMachineTest, RegistryThatDoesNotParseIsNamedAndNeverRewritten) {
   EXPECT_EQ(broken, ReadFile(machine_.registry_path()));
 }
 
+TEST_F(StandInMachineTest, LinkedRegistryStaysALinkAndItsFileIsChanged) {
+  // system.reg linked to a file in a folder of its own, by a link relative to
+  // the root rather than to the tool's working directory.
+  const std::string folder = machine_.root() + "/managed";
+  const std::string link = "managed/velmora.reg";
+  ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+  ASSERT_EQ(0, rename(machine_.registry_path().c_str(), (folder + "/velmora.reg").c_str()));
+  ASSERT_EQ(0, symlink(link.c_str(), machine_.registry_path().c_str()));
+
+  EXPECT_EQ(0, machine_.Run({"30"}).status);
+  struct stat info;
+  ASSERT_EQ(0, lstat(machine_.registry_path().c_str(), &info));
+  EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link stays a link";
+  char points_to[256] = {};
+  EXPECT_EQ(static_cast<ssize_t>(link.size()),
+            readlink(machine_.registry_path().c_str(), points_to, sizeof points_to - 1));
+  EXPECT_EQ(link, points_to);
+  EXPECT_EQ(kThirty, PolicyIn(ParsedExport(ReadFile(folder + "/velmora.reg")), kKey21));
+  EXPECT_EQ(std::set<std::string>({"velmora.reg"}), Entries(folder)) << "no copy left";
+  EXPECT_EQ(std::set<std::string>({"drive_c", "managed", "service.log", "system.reg"}),
+            Entries(machine_.root()));
+}
+
 TEST_F(StandInMachineTest, MissingRegistryIsEmpty) {
   unlink(machine_.registry_path().c_str());
   EXPECT_EQ(255, machine_.Run({"30"}).status);
   EXPECT_EQ(std::set<std::string>({"drive_c"}), Entries(machine_.root()));
+}
+
+TEST_F(StandInMachineTest, RunUnderAParentThatIgnoresEndedChildrenSucceeds) {
+  // A parent that ignores SIGCHLD hands that on: children would be reaped by
+  // the kernel before the tool could learn how they ended.
+  int output = -1;
+  const pid_t pid = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output,
+                                   [] { signal(SIGCHLD, SIG_IGN); });
+  const RunResult run = Machine::Finish(pid, output);
+  std::string expected = Stored(30);
+  Replace(&expected, "@LISTING@", kTwoPools);
+  Replace(&expected, "@STOP@", kStopMessage);
+  Replace(&expected, "@START@", kStartMessage);
+  EXPECT_EQ(expected, run.output);
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(kThirty, machine_.PolicyAt(kKey21));
+  EXPECT_EQ("STOP VLMRMON\nSTART VLMRMON MinFreespacePerPoolPercent=3000 MinFreespacePerPool=none\n",
+            machine_.ServiceRecord());
 }
 
 TEST_F(StandInMachineTest, LinkAtTheListingNameIsReplacedNotFollowed) {
@@ -140,6 +182,29 @@ TEST_F(StandInMachineTest, ListingIsReadableByItsOwnerOnly) {
   chmod(tool.c_str(), 0755);
   EXPECT_EQ(0, machine_.Run({"30"}).status);
   EXPECT_EQ("600\n", ReadFile(machine_.work() + "/../modes"));
+}
+
+TEST_F(StandInMachineTest, FifoPutAtTheListingNameFailsTheSurveyAtOnce) {
+  // A management tool that, on its second run, puts a FIFO where the shell
+  // had just created the listing. Reading it would wait for a writer that
+  // never comes; the alarm ends the run should it wait.
+  const std::string tool = machine_.root() +
+                           "/drive_c/Program Files/Halvorn/Velmora 2.0/plexadm.exe";
+  WriteFile(tool, "#!/bin/sh\ncat \"$(dirname \"$0\")/pools.txt\"\n"
+                  "[ -e ../ran ] || { touch ../ran; exit 0; }\n"
+                  "rm -f ____HLV__PlexAdm__TempFile.vlmr\n"
+                  "mkfifo ____HLV__PlexAdm__TempFile.vlmr\n");
+  chmod(tool.c_str(), 0755);
+  const std::string before = ReadFile(machine_.registry_path());
+  int output = -1;
+  const pid_t pid =
+      machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output, [] { alarm(20); });
+  const RunResult run = Machine::Finish(pid, output);
+  EXPECT_EQ(kTwoPools, run.output);
+  EXPECT_EQ(5, run.status);
+  EXPECT_EQ(before, ReadFile(machine_.registry_path()));
+  EXPECT_EQ("", machine_.ServiceRecord());
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work())) << "the FIFO is removed";
 }
 
 TEST_F(StandInMachineTest, ListingThatCannotBeWrittenFailsTheSurvey) {

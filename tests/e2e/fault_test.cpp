@@ -71,15 +71,31 @@ TEST_F(FaultTest, FullDiskLeavesTheRegistryByteForByte) {
 }
 
 TEST_F(FaultTest, CrashHalfwayThroughASaveLeavesTheRegistryByteForByte) {
+  // The administrator's own copies beside the registry, named as the tool's
+  // copies were once named; no save may take them for its own.
+  const std::vector<std::string> backups = {"system.reg.backup", "system.reg.bak001"};
+  for (const std::string& name : backups) WriteFile(machine_.root() + "/" + name, name + "\n");
+
   const RunResult run = RunWithFileSizeLimit(16384, true);
   EXPECT_EQ(-1000 - SIGXFSZ, run.status);
   EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
   EXPECT_EQ("", machine_.ServiceRecord());
+  std::set<std::string> left = RootEntries();
+  for (const char* name : {"drive_c", "system.reg", "system.reg.backup", "system.reg.bak001"}) {
+    EXPECT_EQ(1u, left.erase(name)) << name;
+  }
+  ASSERT_EQ(1u, left.size()) << "the crashed writer's copy";
+  EXPECT_EQ(0u, left.begin()->rfind(".system.reg.snapreserve-", 0)) << *left.begin();
 
-  // The next save clears away the copy that the crash left behind.
+  // The next save clears away the copy that the crash left behind, and only that.
   EXPECT_EQ(0, machine_.Run({"30"}).status);
   EXPECT_EQ(kThirty, machine_.PolicyAt(kKey21));
-  EXPECT_EQ(std::set<std::string>({"drive_c", "service.log", "system.reg"}), RootEntries());
+  EXPECT_EQ(std::set<std::string>({"drive_c", "service.log", "system.reg", "system.reg.backup",
+                                   "system.reg.bak001"}),
+            RootEntries());
+  for (const std::string& name : backups) {
+    EXPECT_EQ(name + "\n", ReadFile(machine_.root() + "/" + name));
+  }
 }
 
 TEST_F(FaultTest, KillAtAnyMomentLeavesTheOldPolicyOrTheNew) {
