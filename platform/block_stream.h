@@ -1,15 +1,18 @@
 #ifndef SNAPRESERVE_PLATFORM_BLOCK_STREAM_H_
 #define SNAPRESERVE_PLATFORM_BLOCK_STREAM_H_
 
+#include <algorithm>
 #include <functional>
 #include <istream>
 #include <streambuf>
 
 namespace platform {
 
-/// An input stream over an open file, read a block at a time through one
-/// fixed buffer. `read` fills a buffer and returns how many bytes it got
-/// (0 at the end, or below 0 on failure); `close` runs when the stream goes.
+/// An input stream over an open file that keeps no block of its own: a block
+/// read (`sgetn`) goes straight from the file into the reader's buffer, so the
+/// listing passes through one buffer only. `read` fills a buffer and returns
+/// how many bytes it got (0 at the end, or below 0 on failure); `close` runs
+/// when the stream goes.
 class BlockStream : public std::istream {
  public:
   using Reader = std::function<long(char* buffer, unsigned size)>;
@@ -29,17 +32,35 @@ class BlockStream : public std::istream {
     Buffer& operator=(const Buffer&) = delete;
 
    protected:
+    // A reader that takes a character at a time gets one at a time.
     int_type underflow() override {
-      const long got = read_(block_, sizeof block_);
-      if (got <= 0) return traits_type::eof();
-      setg(block_, block_, block_ + got);
-      return traits_type::to_int_type(block_[0]);
+      if (read_(&byte_, 1) <= 0) return traits_type::eof();
+      setg(&byte_, &byte_, &byte_ + 1);
+      return traits_type::to_int_type(byte_);
+    }
+
+    // Whatever underflow still holds first, then the file itself. Short only
+    // at the end of the file.
+    std::streamsize xsgetn(char* buffer, std::streamsize size) override {
+      std::streamsize done = 0;
+      if (gptr() < egptr() && size > 0) {
+        buffer[done++] = *gptr();
+        gbump(1);
+      }
+      while (done < size) {
+        const std::streamsize want = std::min<std::streamsize>(size - done, kMostAtOnce);
+        const long got = read_(buffer + done, static_cast<unsigned>(want));
+        if (got <= 0) break;
+        done += got;
+      }
+      return done;
     }
 
    private:
+    static constexpr std::streamsize kMostAtOnce = 1 << 30;
     Reader read_;
     std::function<void()> close_;
-    char block_[65536];
+    char byte_ = 0;
   };
 
   Buffer buffer_;

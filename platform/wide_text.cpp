@@ -1,5 +1,9 @@
 #include "platform/wide_text.h"
 
+// One wide character holds any Unicode character here, as on Linux: a
+// surrogate pair joins into one. A 16-bit wchar_t would need other code.
+static_assert(sizeof(wchar_t) == 4, "wide text is UTF-32 on the stand-in machine");
+
 namespace platform {
 
 namespace {

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <sstream>
 #include <string>
+
+#include "platform/block_stream.h"
 
 namespace {
 
@@ -114,6 +117,27 @@ TEST(PoolListingBlocks, LinesAcrossReadBlocksAreWhole) {
   const PoolFigures figures = Parse(listing, 10);
   EXPECT_EQ(50, figures.smallest_free_share);
   EXPECT_EQ(200, figures.requested_reserve);
+
+  // The same through the file stream the tool reads a listing with, from a
+  // file that gives at most 4093 bytes a read: the stream adds no block of
+  // its own, and short reads are not the end. It is closed once.
+  size_t at = 0;
+  int closed = 0;
+  {
+    platform::BlockStream file(
+        [&](char* buffer, unsigned size) -> long {
+          const size_t got = std::min<size_t>({size, 4093, listing.size() - at});
+          std::memcpy(buffer, listing.data() + at, got);
+          at += got;
+          return static_cast<long>(got);
+        },
+        [&] { ++closed; });
+    const PoolFigures read = ParsePoolListing(file, 10);
+    EXPECT_EQ(50, read.smallest_free_share);
+    EXPECT_EQ(200, read.requested_reserve);
+  }
+  EXPECT_EQ(listing.size(), at);
+  EXPECT_EQ(1, closed);
 }
 
 }  // namespace
