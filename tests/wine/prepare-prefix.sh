@@ -2,7 +2,8 @@
 # Prepares the Wine prefix $1 that the Windows end-to-end tests run in, from
 # the simulated product built for Windows in $2:
 #   - C:\WINNT is Wine's Windows folder, so C:\WINNT\System32\cmd.exe and
-#     NET.exe are the system's own programs;
+#     NET.exe are the system's own programs (the scenarios of a current
+#     server remove it, and put the tool under C:\Program Files (x86));
 #   - the management tool sits at its fixed path, and the monitor VLMRMON is
 #     a real service, registered with sc and running.
 # A persistent wineserver keeps the service up between test processes;
