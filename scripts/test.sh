@@ -29,7 +29,15 @@ done
 mode=$(scripts/wine-mode.sh)
 wine64_only=OFF
 [ "$mode" = both ] || wine64_only=ON
-echo "== Windows programs under Wine: $mode"
+if [ "$mode" = both ]; then
+  echo "== Windows programs under Wine: both"
+elif [ "${SNAPRESERVE_WINE64_ONLY:-0}" = 1 ]; then
+  echo "== Windows programs under Wine: the 64-bit one alone, as SNAPRESERVE_WINE64_ONLY=1 asks;" \
+    "the 32-bit program's tests are skipped"
+else
+  echo "== Windows programs under Wine: the 64-bit one alone, since this machine's kernel runs" \
+    "no 32-bit program; the 32-bit program's tests are skipped"
+fi
 cmake -S . -B build -DSNAPRESERVE_TESTS=ON -DSNAPRESERVE_WINDOWS_BUILDS="$builds" \
   -DSNAPRESERVE_WINE64_ONLY=$wine64_only
 cmake --build build -j "$jobs"
