@@ -7,15 +7,17 @@
 #include "platform/framework.h"
 #include "policy/policy_store.h"
 #include "reserve/reserve.h"
+#include "reserve/show.h"
 
 namespace {
 
 const std::wstring kFrameworkFailed = L"Fatal Error: MFC initialization failed\n";
 
-// Tested in this order: help first, then version. An argument matches when it
-// begins with an entry's characters, in any case.
+// Tested in this order: help first, then version, then show. An argument
+// matches when it begins with an entry's characters, in any case.
 const std::wstring kHelpSwitches[] = {L"--help", L"-h", L"/?"};
 const std::wstring kVersionSwitches[] = {L"--version", L"-v", L"/v"};
+const std::wstring kShowSwitches[] = {L"--show", L"-s", L"/s"};
 
 const std::wstring kVersionText =
     L"Version 1.5.\n"
@@ -27,13 +29,11 @@ const std::wstring kPercentageWord = L"<Percentage>";
 const std::wstring kPercentageLine1 = L"<Percentage> should be expressed as a percentage of the";
 const std::wstring kPercentageLine2 = L"total space to be reserved in all pools for snapshots.";
 const std::wstring kRangeFrom = L"This percentage must range from";
-const std::wstring kRangeTo = L"to";
 const std::wstring kHelpLine = L"Print this help message and exit.";
 const std::wstring kInvalidInputLine = L"An invalid input also prints this message and exits.";
 const std::wstring kVersionLine = L"Print the program version and exit.";
-
-const unsigned kLowestRequest = 0;
-const unsigned kHighestRequest = 99;
+const std::wstring kShowLine =
+    L"Print the stored policy and what each percentage would do now, changing nothing.";
 
 // Letters compare without regard to case, as the C library compares them
 // in its default locale: the switches are all ASCII.
@@ -51,10 +51,10 @@ bool IsAsciiDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
 // The value of the argument's leading digits. Anything beyond the highest
 // request reads as just above it, so no digit string can wrap into range.
-unsigned LeadingNumber(const std::wstring& arg) {
-  unsigned value = 0;
+int LeadingNumber(const std::wstring& arg) {
+  int value = 0;
   for (size_t i = 0; i < arg.size() && IsAsciiDigit(arg[i]); ++i) {
-    value = value * 10 + static_cast<unsigned>(arg[i] - L'0');
+    value = value * 10 + static_cast<int>(arg[i] - L'0');
     if (value > kHighestRequest) return kHighestRequest + 1;
   }
   return value;
@@ -74,7 +74,9 @@ void PrintUsage(const std::wstring& program) {
   PrintText(L"\t" + kHelpLine + L"\n\n");
   PrintText(kInvalidInputLine + L"\n\n");
   for (const std::wstring& entry : kVersionSwitches) PrintText(program + L" " + entry + L"\n");
-  PrintText(L"\t" + kVersionLine + L"\n");
+  PrintText(L"\t" + kVersionLine + L"\n\n");
+  for (const std::wstring& entry : kShowSwitches) PrintText(program + L" " + entry + L"\n");
+  PrintText(L"\t" + kShowLine + L"\n");
 }
 
 void PrintVersion(const std::wstring& program) {
@@ -104,13 +106,16 @@ int RunReserveTool(const std::vector<std::wstring>& args) {
       return kOutcomeVersion;
     }
   }
+  for (const std::wstring& entry : kShowSwitches) {
+    if (BeginsWithSwitch(arg, entry)) return ShowReserve();
+  }
   // Only the ASCII digits count: a digit of another script would convert to
   // nothing, and an empty request would read as 0, turning snapshots off.
   if (arg.empty() || !IsAsciiDigit(arg[0])) {
     PrintUsage(program);
     return kOutcomeUsage;
   }
-  const unsigned request = LeadingNumber(arg);
+  const int request = LeadingNumber(arg);
   if (request > kHighestRequest) {
     PrintUsage(program);
     return kOutcomeUsage;
@@ -119,5 +124,5 @@ int RunReserveTool(const std::vector<std::wstring>& args) {
     PrintUsage(program);
     return kOutcomeUsage;
   }
-  return ApplyReserve(static_cast<int>(request));
+  return ApplyReserve(request);
 }

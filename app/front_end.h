@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-/// The whole run: framework start-up, the one argument, the help and version
-/// switches, the release probe and the reserve decision. `args` holds the
+/// The whole run: framework start-up, the one argument, the help, version
+/// and show switches, the release probe and the reserve decision. `args` holds the
 /// program name first. Returns the outcome code that becomes the exit status.
 int RunReserveTool(const std::vector<std::wstring>& args);
 

@@ -22,7 +22,9 @@ std::wstring Usage(const std::wstring& p) {
          L"\tPrint this help message and exit.\n\n"
          L"An invalid input also prints this message and exits.\n\n" +
          p + L" --version\n" + p + L" -v\n" + p + L" /v\n"
-         L"\tPrint the program version and exit.\n";
+         L"\tPrint the program version and exit.\n\n" +
+         p + L" --show\n" + p + L" -s\n" + p + L" /s\n"
+         L"\tPrint the stored policy and what each percentage would do now, changing nothing.\n";
 }
 
 std::wstring Version(const std::wstring& p) {
@@ -48,8 +50,11 @@ class FrontEndTest : public testing::Test {
 struct ArgumentCase {
   std::vector<std::wstring> args;
   int status;
-  bool version;  // else usage
+  bool version;       // else usage
+  bool show = false;  // the stored policy and the requests, not usage nor version
 };
+
+const std::wstring kShowBegins = L"The installed release is \"2.1\".\n";
 
 void PrintTo(const ArgumentCase& c, std::ostream* os) {
   for (const std::wstring& arg : c.args) *os << '[' << platform::EncodeUtf8(arg) << ']';
@@ -57,11 +62,19 @@ void PrintTo(const ArgumentCase& c, std::ostream* os) {
 
 class ArgumentTest : public FrontEndTest, public testing::WithParamInterface<ArgumentCase> {};
 
-TEST_P(ArgumentTest, AnswersWithUsageOrVersion) {
+TEST_P(ArgumentTest, AnswersWithUsageVersionOrShow) {
   const ArgumentCase& c = GetParam();
   EXPECT_EQ(c.status, Run(c.args));
-  EXPECT_EQ(c.version ? Version(kProgram) : Usage(kProgram), TheMachine().console);
+  if (c.show) {
+    EXPECT_EQ(0u, TheMachine().console.rfind(kShowBegins, 0)) << TheMachine().console;
+  } else {
+    EXPECT_EQ(c.version ? Version(kProgram) : Usage(kProgram), TheMachine().console);
+  }
   EXPECT_TRUE(fake::FindValue(kPolicyKey21, kPercentValue) == nullptr);
+  for (const std::wstring& event : TheMachine().events) {
+    EXPECT_NE(0u, event.rfind(L"set ", 0)) << "no registry write";
+    EXPECT_EQ(std::wstring::npos, event.find(L"VLMRMON")) << "no service command";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -80,7 +93,14 @@ INSTANTIATE_TEST_SUITE_P(
                     ArgumentCase{{L"4294967296"}, -1, false},
                     ArgumentCase{{L"4294967306"}, -1, false},
                     ArgumentCase{{L"99999999999999999999"}, -1, false},
-                    ArgumentCase{{L"\u0663"}, -1, false}));  // ARABIC-INDIC DIGIT THREE
+                    ArgumentCase{{L"\u0663"}, -1, false},  // ARABIC-INDIC DIGIT THREE
+                    ArgumentCase{{L"--show"}, 0, false, true}, ArgumentCase{{L"-s"}, 0, false, true},
+                    ArgumentCase{{L"/s"}, 0, false, true}, ArgumentCase{{L"-S"}, 0, false, true},
+                    ArgumentCase{{L"--SHOWALL"}, 0, false, true},
+                    ArgumentCase{{L"/Sx"}, 0, false, true}, ArgumentCase{{L"--s"}, -1, false},
+                    ArgumentCase{{L"--sh"}, -1, false}, ArgumentCase{{L"s"}, -1, false},
+                    ArgumentCase{{L"-s", L"30"}, -1, false},
+                    ArgumentCase{{L"-hs"}, -1, false}, ArgumentCase{{L"-vs"}, -2, true}));
 
 struct RequestCase {
   std::wstring arg;
@@ -119,6 +139,16 @@ TEST_F(FrontEndTest, NoReleaseGivesTheUsageAndTouchesNothing) {
   EXPECT_EQ(-1, Run({L"30"}));
   EXPECT_EQ(Usage(kProgram), TheMachine().console);
   EXPECT_TRUE(TheMachine().registry.empty());
+}
+
+TEST_F(FrontEndTest, ShowWithoutAReleaseNamesTheValueInsteadOfTheUsage) {
+  TheMachine().registry.clear();
+  EXPECT_EQ(-1, Run({L"--show"}));
+  EXPECT_EQ(L"\aNo installed release could be read from "
+            L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Corridan\\Versions\\VLMR.\n",
+            TheMachine().console);
+  EXPECT_TRUE(TheMachine().registry.empty());
+  EXPECT_EQ(1u, TheMachine().events.size()) << "nothing run";
 }
 
 TEST_F(FrontEndTest, ProgramNameIsPrintedAsPassed) {

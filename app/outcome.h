@@ -4,6 +4,7 @@
 /// What a run of the tool ended with; the process exits with it.
 enum Outcome : int {
   kOutcomePercentStored = 0,      // percentage stored, monitor restarted
+  kOutcomeShown = 0,              // --show: the policy and every request's outcome shown
   kOutcomeFrameworkFailed = 1,    // the application framework did not start
   kOutcomeExceedsFreeSpace = 2,   // request above the smallest free share
   kOutcomeMinimumStored = 3,      // below 1056 MB: the minimum stored instead

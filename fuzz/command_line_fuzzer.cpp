@@ -1,9 +1,10 @@
 // The command line on arbitrary argument vectors (the input split at zero
 // bytes, each word UTF-8), against the in-memory machine, where release 2.1
 // is installed and one huge, empty pool passes every request. The only
-// results are the usage (-1), the version (-2), or a request from 0 to 99
-// handed on, and stored (0, or 4 for 0); which one is decided here on its
-// own from the front end's rules.
+// results are the usage (-1), the version (-2), the show (0, with no registry
+// write and no service command), or a request from 0 to 99 handed on, and
+// stored (0, or 4 for 0); which one is decided here on its own from the front
+// end's rules.
 
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,7 @@ namespace {
 const std::wstring kProgram = L"C:\\Tools\\snapreserve.exe";
 const int kUsage = -1;
 const int kVersion = -2;
+const int kShow = -3;  // not an outcome: the show, which ends with 0
 
 bool Begins(const std::wstring& arg, const wchar_t* entry) {
   size_t i = 0;
@@ -33,7 +35,7 @@ bool Begins(const std::wstring& arg, const wchar_t* entry) {
   return true;
 }
 
-// -1 or -2, or the request (0 to 99) the arguments make.
+// -1, -2 or kShow, or the request (0 to 99) the arguments make.
 int Expected(const std::vector<std::wstring>& args) {
   if (args.size() != 2) return kUsage;
   const std::wstring& arg = args[1];
@@ -42,6 +44,9 @@ int Expected(const std::vector<std::wstring>& args) {
   }
   for (const wchar_t* version : {L"--version", L"-v", L"/v"}) {
     if (Begins(arg, version)) return kVersion;
+  }
+  for (const wchar_t* show : {L"--show", L"-s", L"/s"}) {
+    if (Begins(arg, show)) return kShow;
   }
   long long value = 0;
   size_t i = 0;
@@ -84,6 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     if (outcome != kVersion || printed.compare(0, kProgram.size() + 9, kProgram + L" Version ") != 0) {
       std::abort();
     }
+  } else if (expected == kShow) {
+    if (outcome != 0 || printed.compare(0, 25, L"The installed release is ") != 0 || percent ||
+        absolute) {
+      std::abort();
+    }
   } else if (expected == 0) {
     if (outcome != 4 || percent || !absolute || platform::DwordNumber(absolute->data) != 1056) {
       std::abort();
@@ -94,10 +104,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
       std::abort();
     }
   }
-  if (expected < 0) {
+  if (expected == kUsage || expected == kVersion) {
     // Usage and version change nothing: no write, no child process.
     for (const std::wstring& event : machine.events) {
       if (event.compare(0, 6, L"print ") != 0) std::abort();
+    }
+  } else if (expected == kShow) {
+    // The show runs the survey alone: no registry write, no service command.
+    for (const std::wstring& event : machine.events) {
+      if (event.compare(0, 4, L"set ") == 0 || event.compare(0, 7, L"remove ") == 0 ||
+          event.compare(0, 7, L"create ") == 0 || event.find(L"VLMRMON") != std::wstring::npos) {
+        std::abort();
+      }
     }
   }
   return 0;

@@ -1,9 +1,10 @@
 // The pool listing parser on arbitrary bytes. The first byte picks the
 // percentage (0 to 99), the rest is the listing. Whatever the text:
 //   - the smallest free share never exceeds 100;
+//   - the smallest capacity, worked out here on its own from the listing's
+//     layout, is the one the figures give;
 //   - the requested reserve is the smallest capacity times the percentage
-//     over 100, truncated toward zero, with the smallest capacity worked out
-//     here on its own from the listing's layout.
+//     over 100, truncated toward zero.
 
 #include <cstdint>
 #include <cstdlib>
@@ -69,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const PoolFigures figures = ParsePoolListing(stream, percentage);
 
   if (figures.smallest_free_share > 100) std::abort();
-  const std::int64_t expected = SmallestCapacity(listing) * percentage / 100;
-  if (figures.requested_reserve != expected) std::abort();
+  const std::int64_t smallest = SmallestCapacity(listing);
+  if (figures.smallest_capacity != smallest) std::abort();
+  if (figures.requested_reserve != smallest * percentage / 100) std::abort();
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/registry.h"
 
+const std::wstring kMachineRoot = L"HKEY_LOCAL_MACHINE";
 const std::wstring kVersionsKey = L"SOFTWARE\\Halvorn\\Corridan\\Versions";
 const std::wstring kReleaseValue = L"VLMR";
 const std::wstring kPolicyKey20 = L"SOFTWARE\\Halvorn\\Velmora\\2.0";
@@ -66,16 +67,33 @@ int ReadRegistryText(const std::wstring& key_path, const std::wstring& name,
   return status;
 }
 
-int ProbeRelease() {
-  std::unique_ptr<std::string> release;
-  const int status = ReadRegistryText(kVersionsKey, kReleaseValue, &release);
-  if (status < 0 || !release) return -1;
-  g_layout = release->find(kRelease21) != std::string::npos ? kLayout21 : kLayout20;
+int ProbeRelease(std::string* release) {
+  std::unique_ptr<std::string> text;
+  const int status = ReadRegistryText(kVersionsKey, kReleaseValue, &text);
+  if (status < 0 || !text) return -1;
+  g_layout = text->find(kRelease21) != std::string::npos ? kLayout21 : kLayout20;
+  if (release) *release = *text;
   return 1;
 }
 
 const std::wstring& PolicyKey() {
   return g_layout == kLayout20 ? kPolicyKey20 : kPolicyKey21;
+}
+
+StoredValue ReadPolicyValue(const std::wstring& name, std::uint32_t* number) {
+  platform::RegistryKey key;
+  if (platform::OpenRegistryKey(PolicyKey(), &key) != platform::kRegistryOk) {
+    return StoredValue::kAbsent;
+  }
+  platform::RegistryValue value;
+  StoredValue stored = StoredValue::kAbsent;
+  if (platform::QueryRegistryValue(key, name, &value) == platform::kRegistryOk) {
+    stored = value.type == platform::kRegDword && value.data.size() <= 4 ? StoredValue::kNumber
+                                                                         : StoredValue::kNotNumber;
+    *number = platform::DwordNumber(value.data);
+  }
+  platform::CloseRegistryKey(&key);
+  return stored;
 }
 
 bool StorePolicyValue(const std::wstring& name, std::uint32_t value,

@@ -6,6 +6,8 @@
 #include <string>
 
 /// Where the product records its release, and the two layouts of its policy.
+/// Key paths are below kMachineRoot.
+extern const std::wstring kMachineRoot;      // HKEY_LOCAL_MACHINE
 extern const std::wstring kVersionsKey;      // SOFTWARE\Halvorn\Corridan\Versions
 extern const std::wstring kReleaseValue;     // VLMR
 extern const std::wstring kPolicyKey20;      // SOFTWARE\Halvorn\Velmora\2.0
@@ -26,11 +28,23 @@ int ReadRegistryText(const std::wstring& key_path, const std::wstring& name,
                      std::unique_ptr<std::string>* text);
 
 /// Reads the installed release and sets the layout: 21 when the release text
-/// holds "2.1", 20 otherwise. Returns 1, or -1 when no release is readable.
-int ProbeRelease();
+/// holds "2.1", 20 otherwise. Returns 1, with the text in `release` when one
+/// is given, or -1 when no release is readable.
+int ProbeRelease(std::string* release = nullptr);
 
 /// The key that holds the policy in the probed layout.
 const std::wstring& PolicyKey();
+
+/// What one reserve value under the policy key holds.
+enum class StoredValue {
+  kAbsent,     // no such value (or no policy key)
+  kNumber,     // a DWORD
+  kNotNumber,  // a value of another type, or a DWORD longer than four bytes
+};
+
+/// Reads the reserve value `name` under the policy key; with kNumber, its
+/// number is in `number`. Changes nothing.
+StoredValue ReadPolicyValue(const std::wstring& name, std::uint32_t* number);
 
 /// Stores `value` as the DWORD `name` under the policy key, removing the other
 /// reserve value `other` from it in the same step, so that the key never holds

@@ -10,7 +10,11 @@
 #include "policy/policy_store.h"
 #include "survey/pool_survey.h"
 
+const int kLowestRequest = 0;
+const int kHighestRequest = 99;
+const std::wstring kRangeTo = L"to";
 const int kMinimumReserveMb = 1056;
+const int kPercentScale = 100;
 
 namespace {
 
@@ -38,9 +42,6 @@ const std::wstring kNewPercentage =
     L"New allocated percentage of pool free space reserved for snapshots is";
 const std::wstring kNotStored =
     L"The snapshot reserve policy could not be stored.\nNo change effected.";
-
-// The stored percentage is kept in hundredths.
-const int kPercentScale = 100;
 
 void Say(const std::wstring& text) { platform::PrintText(text + L"\n"); }
 void Alert(const std::wstring& text) { platform::PrintText(L"\a" + text + L"\n"); }
@@ -91,11 +92,21 @@ void RestartMonitorService() {
   platform::RunAndWait({net, kStartWord, kMonitorService});
 }
 
+ReserveDecision DecideReserve(const PoolFigures& pools, int percentage) {
+  if (pools.smallest_free_share < percentage) return {kOutcomeExceedsFreeSpace, 0};
+  if (percentage == 0) return {kOutcomeSnapshotsOff, 0};
+  if (pools.requested_reserve < kMinimumReserveMb) {
+    return {kOutcomeMinimumStored, MinimumPercentage(pools.requested_reserve, percentage)};
+  }
+  return {kOutcomePercentStored, 0};
+}
+
 int ApplyReserve(int percentage) {
   PoolFigures pools;
   if (QueryPoolSpace(percentage, &pools) != 0) return kOutcomeSurveyFailed;
+  const ReserveDecision decision = DecideReserve(pools, percentage);
 
-  if (pools.smallest_free_share < percentage) {
+  if (decision.outcome == kOutcomeExceedsFreeSpace) {
     Alert(kExceedsCapacity);
     SayPercent(kSpaceAvailable, pools.smallest_free_share);
     Say(kReduceRequest);
@@ -103,17 +114,16 @@ int ApplyReserve(int percentage) {
     return kOutcomeExceedsFreeSpace;
   }
 
-  if (percentage == 0) {
+  if (decision.outcome == kOutcomeSnapshotsOff) {
     Say(kTurningOff);
     Say(kHowToReenable);
     return FinishMinimumReserve(kOutcomeSnapshotsOff);
   }
 
-  if (pools.requested_reserve < kMinimumReserveMb) {
-    const int minimum = MinimumPercentage(pools.requested_reserve, percentage);
+  if (decision.outcome == kOutcomeMinimumStored) {
     platform::PrintText(L"\a" + kRequestedIs + L" " + std::to_wstring(percentage) + L"%.\n");
-    SayPercent(kMinimumIs, minimum);
-    SayPercent(kWillBeSet, minimum);
+    SayPercent(kMinimumIs, decision.minimum_percentage);
+    SayPercent(kWillBeSet, decision.minimum_percentage);
     SayMegabytes(kReflectsMinimum, kMinimumReserveMb);
     return FinishMinimumReserve(kOutcomeMinimumStored);
   }

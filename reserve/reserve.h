@@ -1,9 +1,41 @@
 #ifndef SNAPRESERVE_RESERVE_RESERVE_H_
 #define SNAPRESERVE_RESERVE_RESERVE_H_
 
+#include <string>
+
+#include "app/outcome.h"
+#include "survey/pool_listing.h"
+
+/// The requests the tool takes: whole percentages in this range.
+extern const int kLowestRequest;
+extern const int kHighestRequest;
+
+/// The word between the ends of a range of requests, as in "0 to 99".
+extern const std::wstring kRangeTo;
+
 /// The smallest reserve, in MB, that the percentage form may give: below it
 /// the absolute form at this amount is stored instead.
 extern const int kMinimumReserveMb;
+
+/// The percentage form is stored in hundredths of a percent: 30% as 3000.
+extern const int kPercentScale;
+
+/// What a request comes to on surveyed pools, before anything is changed.
+struct ReserveDecision {
+  /// kOutcomeExceedsFreeSpace, kOutcomeSnapshotsOff, kOutcomeMinimumStored or
+  /// kOutcomePercentStored: the outcome of the request once its effects are done.
+  Outcome outcome;
+  /// With kOutcomeMinimumStored, the percentage that would have reached the
+  /// minimum reserve on the smallest pool; 0 otherwise.
+  int minimum_percentage;
+};
+
+/// Decides the validated request `percentage` (0 to 99) on the figures that
+/// the survey gave for it, in this order: refused above the smallest free
+/// share; snapshots off for 0; the minimum reserve when the percentage would
+/// reserve less than it on the smallest pool; else the percentage. Changes
+/// nothing; both a request and --show decide through here.
+ReserveDecision DecideReserve(const PoolFigures& pools, int percentage);
 
 /// Surveys the pools for the validated request `percentage` (0 to 99), decides,
 /// reports, stores the policy under the probed policy key and restarts the

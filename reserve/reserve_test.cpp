@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <sstream>
+
 #include "platform/fake/fake_platform.h"
+#include "platform/wide_text.h"
 #include "policy/policy_store.h"
+#include "reserve/show.h"
 #include "survey/pool_survey.h"
 
 namespace {
@@ -184,6 +189,211 @@ TEST_F(ReserveTest, WritesGoUnderTheProbedLayout) {
   EXPECT_EQ(0, ApplyReserve(30));
   EXPECT_NE(nullptr, fake::FindValue(kPolicyKey20, kPercentValue));
   EXPECT_FALSE(fake::KeyExists(kPolicyKey21));
+}
+
+// --show: what it prints, and that it changes nothing.
+
+const std::wstring kShowHead =
+    L"The installed release is \"2.1\".\n"
+    L"Its policy key is HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies.\n";
+const std::wstring kShowTwoPools =
+    L"The smallest free share of any pool is 40%.\n"
+    L"The smallest pool capacity is 5000 MB.\n"
+    L"What each percentage would do on these pools now:\n"
+    L"\t0 turns snapshots off.\n"
+    L"\t1 to 21 stores the minimum of 1056 MB.\n"
+    L"\t22 to 40 stores the percentage.\n"
+    L"\t41 to 99 is refused.\n";
+
+class ShowTest : public ReserveTest {
+ protected:
+  void SetUp() override {
+    ReserveTest::SetUp();
+    g_layout = 0;
+    TheMachine().registry[kVersionsKey][kReleaseValue] = fake::Text(L"2.1");
+  }
+  // Nothing but the survey ran, and nothing was written.
+  void ExpectNothingChanged() {
+    for (const std::wstring& event : TheMachine().events) {
+      EXPECT_TRUE(event.rfind(L"print ", 0) == 0 || event.rfind(L"run " + kManagementTool, 0) == 0 ||
+                  event.rfind(L"shell ", 0) == 0 || event.rfind(L"open ", 0) == 0 ||
+                  event.rfind(L"delete ", 0) == 0)
+          << platform::EncodeUtf8(event);
+    }
+  }
+};
+
+TEST_F(ShowTest, ShowsThePolicyThePoolsAndEveryRequest) {
+  TheMachine().registry[kPolicyKey21][kAbsoluteValue] = fake::Dword(1056);
+  EXPECT_EQ(0, ShowReserve());
+  EXPECT_EQ(kShowHead +
+                L"Stored minimum amount of pool free space: MinFreespacePerPool = 1056, that is "
+                L"1056 MB.\n" +
+                kShowTwoPools,
+            Printed());
+  ExpectNothingChanged();
+  EXPECT_EQ(L"delete .\\____HLV__PlexAdm__TempFile.vlmr", EventsFrom(L"delete").front())
+      << "the listing file is removed";
+}
+
+TEST_F(ShowTest, ShowsEachFormOfTheStoredPolicy) {
+  g_layout = 0;
+  TheMachine().registry[kVersionsKey][kReleaseValue] = fake::Text(L"2.0");
+  const std::wstring percent =
+      L"Stored percentage of pool free space reserved for snapshots: MinFreespacePerPoolPercent = ";
+  const std::wstring absolute = L"Stored minimum amount of pool free space: MinFreespacePerPool ";
+  struct {
+    std::vector<std::pair<std::wstring, platform::RegistryValue>> values;
+    std::wstring shown;
+  } const cases[] = {
+      {{}, L"No snapshot reserve policy is stored.\n"},
+      {{{kPercentValue, fake::Dword(3000)}}, percent + L"3000, that is 30%.\n"},
+      {{{kPercentValue, fake::Dword(3050)}}, percent + L"3050, that is 30.5%.\n"},
+      {{{kPercentValue, fake::Dword(5)}}, percent + L"5, that is 0.05%.\n"},
+      {{{kPercentValue, fake::Dword(4294967295u)}}, percent + L"4294967295, that is 42949672.95%.\n"},
+      {{{kAbsoluteValue, fake::Dword(2048)}}, absolute + L"= 2048, that is 2048 MB.\n"},
+      {{{kAbsoluteValue, fake::Text(L"1056")}}, absolute + L"holds no DWORD number.\n"},
+      {{{kPercentValue, fake::Dword(3000)}, {kAbsoluteValue, fake::Dword(1056)}},
+       percent + L"3000, that is 30%.\n" + absolute + L"= 1056, that is 1056 MB.\n"
+       L"\aBoth forms of the policy are stored; only one should be.\n"},
+  };
+  for (const auto& c : cases) {
+    TheMachine().registry.erase(kPolicyKey20);
+    for (const auto& [name, value] : c.values) TheMachine().registry[kPolicyKey20][name] = value;
+    TheMachine().registry[kPolicyKey21][kPercentValue] = fake::Dword(9900);  // the other layout's
+    TheMachine().console.clear();
+    EXPECT_EQ(0, ShowReserve());
+    EXPECT_EQ(L"The installed release is \"2.0\".\n"
+              L"Its policy key is HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0.\n" +
+                  c.shown + kShowTwoPools,
+              Printed());
+  }
+  ExpectNothingChanged();
+}
+
+TEST_F(ShowTest, PrintsEachRunOfRequestsWithTheSameOutcome) {
+  const struct {
+    std::string listing;
+    std::wstring shown;
+  } cases[] = {
+      {"", L"The smallest free share of any pool is 100%.\n"
+           L"The smallest pool capacity is 2147483647 MB.\n"
+           L"What each percentage would do on these pools now:\n"
+           L"\t0 turns snapshots off.\n\t1 to 99 stores the percentage.\n"},
+      {"h\nh\nZero 0 0\nP 1000 900\n",
+       L"The smallest free share of any pool is 0%.\n"
+       L"The smallest pool capacity is 0 MB.\n"
+       L"What each percentage would do on these pools now:\n"
+       L"\t0 turns snapshots off.\n\t1 to 99 is refused.\n"},
+      {"h\nh\nExact 10560 1056\n",
+       L"The smallest free share of any pool is 10%.\n"
+       L"The smallest pool capacity is 10560 MB.\n"
+       L"What each percentage would do on these pools now:\n"
+       L"\t0 turns snapshots off.\n\t1 to 9 stores the minimum of 1056 MB.\n"
+       L"\t10 stores the percentage.\n\t11 to 99 is refused.\n"},
+      {"h\nh\nOdd -1000 -1000\n",
+       L"The smallest free share of any pool is 100%.\n"
+       L"The smallest pool capacity is -1000 MB.\n"
+       L"What each percentage would do on these pools now:\n"
+       L"\t0 turns snapshots off.\n\t1 to 99 stores the minimum of 1056 MB.\n"},
+      {"h\nh\nOdd -1000 500\n",
+       L"The smallest free share of any pool is -50%.\n"
+       L"The smallest pool capacity is -1000 MB.\n"
+       L"What each percentage would do on these pools now:\n"
+       L"\t0 to 99 is refused.\n"},
+  };
+  for (const auto& c : cases) {
+    Listing(c.listing);
+    TheMachine().console.clear();
+    EXPECT_EQ(0, ShowReserve());
+    EXPECT_EQ(kShowHead + L"No snapshot reserve policy is stored.\n" + c.shown, Printed());
+  }
+  ExpectNothingChanged();
+}
+
+TEST_F(ShowTest, FailedSurveyEndsTheShow) {
+  TheMachine().run = [](const std::vector<std::wstring>&) { return platform::RunResult{-1, 2}; };
+  EXPECT_EQ(5, ShowReserve());
+  EXPECT_EQ(kShowHead + L"No snapshot reserve policy is stored.\nError in first spawn.\n",
+            Printed());
+  ExpectNothingChanged();
+}
+
+// What --show predicts for each request, read back from its lines ("\tN what"
+// or "\tN to M what"), as the outcome code the request would end with.
+std::vector<int> PredictedOutcomes(const std::wstring& shown) {
+  const std::pair<std::wstring, int> kWhat[] = {{L"is refused.", 2},
+                                                {L"turns snapshots off.", 4},
+                                                {L"stores the minimum of 1056 MB.", 3},
+                                                {L"stores the percentage.", 0}};
+  std::vector<int> outcomes;
+  std::wistringstream lines(shown);
+  for (std::wstring line; std::getline(lines, line);) {
+    if (line.empty() || line[0] != L'\t') continue;
+    std::wistringstream words(line.substr(1));
+    size_t first = 0;
+    size_t last = 0;
+    std::wstring word;
+    words >> first >> word;
+    last = first;
+    if (word == L"to") words >> last;
+    std::wstring what;
+    std::getline(words >> std::ws, what);
+    if (word != L"to") what = word + L" " + what;
+    int outcome = -100;
+    for (const auto& [text, code] : kWhat) {
+      if (what == text) outcome = code;
+    }
+    EXPECT_NE(-100, outcome) << platform::EncodeUtf8(line);
+    EXPECT_EQ(outcomes.size(), first) << "runs follow each other";
+    for (size_t request = first; request <= last; ++request) outcomes.push_back(outcome);
+  }
+  return outcomes;
+}
+
+// Listings of one to three pools from figures around every edge of the
+// decision: no capacity, a reserve of exactly 1056 MB, the 32-bit limits,
+// numbers beyond them and negative ones.
+std::vector<std::string> PropertyListings() {
+  std::vector<std::string> listings = {"", "h\nh\n", kTwoPools};
+  const char* const kFigures[] = {"0",     "1",      "-1",   "3",          "1055",
+                                  "1056",  "1057",   "5000", "10560",      "105600",
+                                  "105601", "2147483647", "-2147483648", "99999999999",
+                                  "-99999999999", "n/a"};
+  const std::uint32_t count = sizeof kFigures / sizeof kFigures[0];
+  std::uint32_t seed = 2024;
+  auto next = [&seed](std::uint32_t below) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % below;
+  };
+  for (int n = 0; n < 300; ++n) {
+    std::string listing = "Name Cap Free\n---- --- ----\n";
+    for (std::uint32_t pool = 0, pools = 1 + next(3); pool < pools; ++pool) {
+      // Half the figures from the edges, half ordinary pools.
+      const std::string capacity =
+          next(2) ? kFigures[next(count)] : std::to_string(next(200000));
+      const std::string free_space =
+          next(2) ? kFigures[next(count)] : std::to_string(next(200000));
+      listing += "P" + std::to_string(pool) + " " + capacity + " " + free_space + "\n";
+    }
+    listings.push_back(listing);
+  }
+  return listings;
+}
+
+TEST_F(ShowTest, EveryRequestDoesWhatShowPredicted) {
+  for (const std::string& listing : PropertyListings()) {
+    Listing(listing);
+    TheMachine().registry.erase(kPolicyKey21);
+    TheMachine().console.clear();
+    ASSERT_EQ(0, ShowReserve()) << listing;
+    const std::vector<int> predicted = PredictedOutcomes(Printed());
+    ASSERT_EQ(100u, predicted.size()) << listing;
+    for (int request = 0; request < 100; ++request) {
+      ASSERT_EQ(predicted[static_cast<size_t>(request)], ApplyReserve(request))
+          << "request " << request << " on\n" << listing;
+    }
+  }
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 namespace {
 
 constexpr size_t kLineLimit = 4095;
-const int kNoPoolCapacity = INT_MAX;
 
 // The C library's white space: space, tab, newline, vertical tab, form feed
 // and carriage return, and nothing else whatever the locale.
@@ -109,9 +108,12 @@ class LineReader {
 
 }  // namespace
 
+int RequestedReserve(int capacity, int percentage) {
+  return static_cast<int>(std::int64_t{capacity} * percentage / 100);
+}
+
 PoolFigures ParsePoolListing(std::istream& listing, int percentage) {
   PoolFigures figures;
-  int smallest_capacity = kNoPoolCapacity;
   LineReader lines(listing);
   std::string line;
   line.reserve(kLineLimit + 1);
@@ -129,10 +131,9 @@ PoolFigures ParsePoolListing(std::istream& listing, int percentage) {
 
     const int share = FreeShare(capacity, free_space);
     if (share < figures.smallest_free_share) figures.smallest_free_share = share;
-    if (capacity < smallest_capacity) smallest_capacity = capacity;
+    if (capacity < figures.smallest_capacity) figures.smallest_capacity = capacity;
   }
 
-  figures.requested_reserve =
-      static_cast<int>(std::int64_t{smallest_capacity} * percentage / 100);
+  figures.requested_reserve = RequestedReserve(figures.smallest_capacity, percentage);
   return figures;
 }

@@ -35,6 +35,8 @@ TEST_P(PoolListingTest, GivesSmallestShareAndReserve) {
   const PoolFigures figures = Parse(c.listing, c.percentage);
   EXPECT_EQ(c.share, figures.smallest_free_share) << c.what;
   EXPECT_EQ(c.reserve, figures.requested_reserve) << c.what;
+  EXPECT_EQ(figures.requested_reserve, RequestedReserve(figures.smallest_capacity, c.percentage))
+      << c.what << ": the smallest capacity gives every request's reserve";
 }
 
 const int kNoPoolReserve15 = static_cast<int>(2147483647LL * 15 / 100);

@@ -85,7 +85,9 @@ const char kUsage[] =
     "\tPrint this help message and exit.\n\n"
     "An invalid input also prints this message and exits.\n\n"
     "@PROG@ --version\n@PROG@ -v\n@PROG@ /v\n"
-    "\tPrint the program version and exit.\n";
+    "\tPrint the program version and exit.\n\n"
+    "@PROG@ --show\n@PROG@ -s\n@PROG@ /s\n"
+    "\tPrint the stored policy and what each percentage would do now, changing nothing.\n";
 
 const char kVersion[] =
     "@PROG@ Version 1.5.\nCopyright (C) Halvorn Corporation.\nAll rights reserved.\n";
@@ -109,6 +111,33 @@ inline std::string Stored(int percent) {
          std::to_string(percent) + "%.\n@STOP@@START@";
 }
 
+// What --show prints: the release and its policy key, the stored policy, the
+// survey, and every request on the pools of kTwoPools.
+inline std::string ShownRelease(const std::string& release, const std::string& key) {
+  return "The installed release is \"" + release + "\".\nIts policy key is HKEY_LOCAL_MACHINE\\" +
+         key + ".\n";
+}
+
+const char kShown21[] = "SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies";
+const char kShown20[] = "SOFTWARE\\Halvorn\\Velmora\\2.0";
+
+const char kShownMinimum[] =
+    "Stored minimum amount of pool free space: MinFreespacePerPool = 1056, that is 1056 MB.\n";
+
+const char kShownThirty[] =
+    "Stored percentage of pool free space reserved for snapshots: "
+    "MinFreespacePerPoolPercent = 3000, that is 30%.\n";
+
+const char kShownTwoPools[] =
+    "@LISTING@"
+    "The smallest free share of any pool is 40%.\n"
+    "The smallest pool capacity is 5000 MB.\n"
+    "What each percentage would do on these pools now:\n"
+    "\t0 turns snapshots off.\n"
+    "\t1 to 21 stores the minimum of 1056 MB.\n"
+    "\t22 to 40 stores the percentage.\n"
+    "\t41 to 99 is refused.\n";
+
 const Policy kEmpty{};
 const Policy kMinimum{kNone, 1056};
 const Policy kThirty{3000, kNone};
@@ -120,6 +149,7 @@ inline std::vector<Scenario> Scenarios() {
       std::string("@LISTING@You have elected to turn off snapshot capability.\n"
                   "To re-enable snapshots, run this utility again and with a non-zero argument\n") +
       kMinimumTail;
+  const std::string shown_21 = ShownRelease("2.1", kShown21);
   const std::string minimum_15 =
       std::string("@LISTING@\aThe requested percentage is 15%.\n"
                   "The minimum, based on available disk space, is 21%.\n"
@@ -152,6 +182,35 @@ inline std::vector<Scenario> Scenarios() {
        -1, kUsage, kEmpty, kMinimum, false},
       {"no_release", {"30"}, "", kEmpty, kMinimum, kTwoPools, true, 0,
        -1, kUsage, kEmpty, kMinimum, false},
+
+      // --show: the stored policy and what every request would do, changing nothing.
+      {"show_21", {"--show"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       0, shown_21 + kShownMinimum + kShownTwoPools, kEmpty, kMinimum, false},
+      {"show_20_short_any_case", {"-S"}, r20, kThirty, kEmpty, kTwoPools, true, 0,
+       0, ShownRelease("2.0", kShown20) + kShownThirty + kShownTwoPools, kThirty, kEmpty, false},
+      {"show_both_forms_stored", {"/s"}, r21, kMinimum, {3000, 1056}, kTwoPools, true, 0,
+       0,
+       shown_21 + kShownThirty + kShownMinimum +
+           "\aBoth forms of the policy are stored; only one should be.\n" + kShownTwoPools,
+       kMinimum, {3000, 1056}, false},
+      {"show_no_policy_no_pools", {"--SHOWALL"}, r21, kEmpty, kEmpty, "", true, 0,
+       0,
+       shown_21 + "No snapshot reserve policy is stored.\n"
+                  "The smallest free share of any pool is 100%.\n"
+                  "The smallest pool capacity is 2147483647 MB.\n"
+                  "What each percentage would do on these pools now:\n"
+                  "\t0 turns snapshots off.\n"
+                  "\t1 to 99 stores the percentage.\n",
+       kEmpty, kEmpty, false},
+      {"show_no_release", {"--show"}, "", kEmpty, kMinimum, kTwoPools, true, 0,
+       -1,
+       "\aNo installed release could be read from "
+       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Corridan\\Versions\\VLMR.\n",
+       kEmpty, kMinimum, false},
+      {"show_tool_not_installed", {"--show"}, r21, kEmpty, kMinimum, kTwoPools, false, 0,
+       5, shown_21 + kShownMinimum, kEmpty, kMinimum, false},
+      {"show_tool_fails_with_minus_1", {"--show"}, r21, kEmpty, kMinimum, kTwoPools, true, -1,
+       5, shown_21 + kShownMinimum + "@LISTING@Error in first spawn.\n", kEmpty, kMinimum, false},
 
       // The four decisions, on the two layouts.
       {"percentage_stored_21", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
@@ -215,6 +274,9 @@ inline std::vector<Scenario> Scenarios() {
        4, turned_off, kEmpty, kMinimum, true, Layout::kCurrentServer},
       {"current_server_tool_not_installed", {"30"}, r21, kEmpty, kMinimum, kTwoPools, false, 0,
        5, "", kEmpty, kMinimum, false, Layout::kCurrentServer},
+      {"current_server_show", {"--show"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       0, shown_21 + kShownThirty + kShownTwoPools, kEmpty, kThirty, false,
+       Layout::kCurrentServer},
       // Where both exist, the fixed paths win; the other copies would refuse.
       {"fixed_paths_win_where_both_exist", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
        0, Stored(30), kEmpty, kThirty, true, Layout::kBoth},

@@ -1,0 +1,138 @@
+#include "reserve/show.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/outcome.h"
+#include "platform/console.h"
+#include "policy/policy_store.h"
+#include "reserve/reserve.h"
+#include "survey/pool_survey.h"
+
+namespace {
+
+const std::wstring kNoRelease = L"No installed release could be read from";
+const std::wstring kReleaseIs = L"The installed release is";
+const std::wstring kPolicyKeyIs = L"Its policy key is";
+const std::wstring kStoredPercentage =
+    L"Stored percentage of pool free space reserved for snapshots:";
+const std::wstring kStoredMinimum = L"Stored minimum amount of pool free space:";
+const std::wstring kThatIs = L"that is";
+const std::wstring kNoNumber = L"holds no DWORD number.";
+const std::wstring kNoPolicy = L"No snapshot reserve policy is stored.";
+const std::wstring kBothStored = L"Both forms of the policy are stored; only one should be.";
+const std::wstring kSmallestShare = L"The smallest free share of any pool is";
+const std::wstring kSmallestCapacity = L"The smallest pool capacity is";
+const std::wstring kRequestsNow = L"What each percentage would do on these pools now:";
+const std::wstring kRefused = L"is refused.";
+const std::wstring kTurnsOff = L"turns snapshots off.";
+const std::wstring kStoresMinimum = L"stores the minimum of";
+const std::wstring kStoresPercentage = L"stores the percentage.";
+const std::wstring kKeySeparator = L"\\";
+
+void Say(const std::wstring& text) { platform::PrintText(text + L"\n"); }
+void Alert(const std::wstring& text) { platform::PrintText(L"\a" + text + L"\n"); }
+
+// The release text is 8-bit, each byte the low byte of a UTF-16 code unit.
+std::wstring Widened(const std::string& text) {
+  std::wstring wide;
+  for (char c : text) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  return wide;
+}
+
+// A stored percentage in hundredths, as a percentage: 3000 is 30%, 3050 30.5%.
+std::wstring Hundredths(std::uint32_t value) {
+  const auto scale = static_cast<std::uint32_t>(kPercentScale);
+  std::wstring text = std::to_wstring(value / scale);
+  const std::uint32_t rest = value % scale;
+  if (rest != 0) {
+    text += rest < 10 ? L".0" + std::to_wstring(rest)
+                      : L"." + std::to_wstring(rest % 10 == 0 ? rest / 10 : rest);
+  }
+  return text + L"%";
+}
+
+std::wstring Megabytes(std::int64_t value) { return std::to_wstring(value) + L" MB"; }
+
+// One reserve value of the stored policy, when it is there: its name, its
+// number and what that means.
+void SayStoredValue(const std::wstring& heading, const std::wstring& name, StoredValue stored,
+                    std::uint32_t number, const std::wstring& meaning) {
+  if (stored == StoredValue::kNumber) {
+    Say(heading + L" " + name + L" = " + std::to_wstring(number) + L", " + kThatIs + L" " +
+        meaning + L".");
+  } else if (stored == StoredValue::kNotNumber) {
+    Say(heading + L" " + name + L" " + kNoNumber);
+  }
+}
+
+// Both forms at once is a policy that no run of the tool leaves behind.
+void SayStoredPolicy() {
+  std::uint32_t percent = 0;
+  std::uint32_t absolute = 0;
+  const StoredValue percent_form = ReadPolicyValue(kPercentValue, &percent);
+  const StoredValue absolute_form = ReadPolicyValue(kAbsoluteValue, &absolute);
+  SayStoredValue(kStoredPercentage, kPercentValue, percent_form, percent, Hundredths(percent));
+  SayStoredValue(kStoredMinimum, kAbsoluteValue, absolute_form, absolute, Megabytes(absolute));
+  const bool has_percent = percent_form != StoredValue::kAbsent;
+  const bool has_absolute = absolute_form != StoredValue::kAbsent;
+  if (!has_percent && !has_absolute) Say(kNoPolicy);
+  if (has_percent && has_absolute) Alert(kBothStored);
+}
+
+// What a request would do: the survey's figures as the listing gives them for
+// that request, decided as the request decides them.
+Outcome DecideRequest(PoolFigures pools, int percentage) {
+  pools.requested_reserve = RequestedReserve(pools.smallest_capacity, percentage);
+  return DecideReserve(pools, percentage).outcome;
+}
+
+std::wstring WhatItDoes(Outcome outcome) {
+  if (outcome == kOutcomeExceedsFreeSpace) return kRefused;
+  if (outcome == kOutcomeSnapshotsOff) return kTurnsOff;
+  if (outcome == kOutcomeMinimumStored) {
+    return kStoresMinimum + L" " + Megabytes(kMinimumReserveMb) + L".";
+  }
+  return kStoresPercentage;
+}
+
+// Every request, in order, as runs of requests with the same outcome.
+void SayRequests(const PoolFigures& pools) {
+  std::vector<Outcome> outcomes;
+  for (int request = kLowestRequest; request <= kHighestRequest; ++request) {
+    outcomes.push_back(DecideRequest(pools, request));
+  }
+  Say(kRequestsNow);
+  size_t first = 0;
+  for (size_t last = 0; last < outcomes.size(); ++last) {
+    if (last + 1 < outcomes.size() && outcomes[last + 1] == outcomes[first]) continue;
+    std::wstring range = std::to_wstring(kLowestRequest + static_cast<int>(first));
+    if (last != first) {
+      range += L" " + kRangeTo + L" " + std::to_wstring(kLowestRequest + static_cast<int>(last));
+    }
+    Say(L"\t" + range + L" " + WhatItDoes(outcomes[first]));
+    first = last + 1;
+  }
+}
+
+}  // namespace
+
+int ShowReserve() {
+  std::string release;
+  if (ProbeRelease(&release) <= 0) {
+    Alert(kNoRelease + L" " + kMachineRoot + kKeySeparator + kVersionsKey + kKeySeparator +
+          kReleaseValue + L".");
+    return kOutcomeUsage;
+  }
+  Say(kReleaseIs + L" \"" + Widened(release) + L"\".");
+  Say(kPolicyKeyIs + L" " + kMachineRoot + kKeySeparator + PolicyKey() + L".");
+  SayStoredPolicy();
+
+  PoolFigures pools;
+  if (QueryPoolSpace(kLowestRequest, &pools) != 0) return kOutcomeSurveyFailed;
+  Say(kSmallestShare + L" " + std::to_wstring(pools.smallest_free_share) + L"%.");
+  Say(kSmallestCapacity + L" " + Megabytes(pools.smallest_capacity) + L".");
+  SayRequests(pools);
+  return kOutcomeShown;
+}
