@@ -18,7 +18,9 @@ long ShortPathName(const std::wstring& path, std::wstring* short_path);
 int OpenFileForReading(const std::wstring& path,
                        std::unique_ptr<std::istream>* stream);
 
-/// True when a file (not a folder) is at the path.
+/// True when anything but a folder is at the path. A link counts as itself,
+/// whether or not it leads anywhere: on Windows a link to a folder is a
+/// folder, on the stand-in machine every link is a file.
 bool FileExists(const std::wstring& path);
 
 /// The folder of the system's own programs, as the system reports it (never
