@@ -40,6 +40,7 @@ class WineTest : public testing::Test {
 const std::string kProgram = "C:\\Tools\\snapreserve.exe";
 const std::string kWorkFolder = "C:\\work dir";
 const std::string kScratch = "C:\\snapreserve-tests";
+const std::string kProbeCopy = "C:\\snapreserve-tests\\probe dir\\argprobe.exe";
 const std::string kStopMessage =
     "The VLMRMON service is stopping.\nThe VLMRMON service was stopped successfully.\n";
 const std::string kStartMessage =
@@ -159,6 +160,17 @@ class WindowsMachine {
     return run;
   }
 
+  // Runs the probe of the platform layer (tests/wine/windows/argprobe.cpp) in
+  // `mode` on `lines`, with a copy of it waiting at kProbeCopy.
+  ToolRun RunProbe(const std::string& mode, const std::vector<std::string>& lines) {
+    Shell("mkdir -p '" + scratch_ + "/probe dir' && cp '" ARG_PROBE_EXE "' '" + scratch_ +
+          "/' && cp '" ARG_PROBE_EXE "' '" + scratch_ + "/probe dir/'");
+    std::string list;
+    for (const std::string& line : lines) list += line + "\n";
+    WriteFile(scratch_ + "/list.txt", list);
+    return RunCommand(kScratch + "\\argprobe.exe " + mode + " " + kScratch + "\\list.txt");
+  }
+
   ToolRun RunTool(const std::vector<std::string>& args) {
     std::string command = "\"" + kProgram + "\"";
     for (const std::string& arg : args) command += " " + BatchWord(arg);
@@ -258,6 +270,29 @@ TEST_F(WindowsOnlyTest, ToolInAFolderWithSpacesNamesItselfAndRuns) {
   EXPECT_EQ(Stored30(), Lines(run.output));
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(kThirty, PolicyIn(machine_.Registry(), kKey21));
+}
+
+TEST_F(WindowsOnlyTest, ArgumentsReachAProgramInAFolderWithSpacesAsSent) {
+  // Where 8.3 names are turned off, the management tool's short path is its
+  // long one, spaces and all. Wine always makes short names, so the probe
+  // starts a program in a folder with spaces itself, the way the survey
+  // does, with arguments that need quoting, and the program reports its
+  // command line and what the C runtime read from it.
+  const std::vector<std::string> args = {
+      "two words", "tab\tthere", "say \"hi\"", "\"", "trailing\\", "folder with space\\",
+      "a\\\\b c\\\\", "back\\\"quote", "", "plain", "\xC3\x9Cn\xC3\xAF"};
+  std::vector<std::string> lines = {kProbeCopy};
+  lines.insert(lines.end(), args.begin(), args.end());
+  const ToolRun run = machine_.RunProbe("run", lines);
+  // Quotes only where they are needed; backslashes doubled only before one.
+  std::string expected = R"("C:\snapreserve-tests\probe dir\argprobe.exe" "two words" )"
+                         "\"tab\tthere\" "
+                         R"("say \"hi\"" "\"" trailing\ "folder with space\\" "a\\b c\\\\" )"
+                         R"("back\\\"quote" "" plain )"
+                         "\xC3\x9Cn\xC3\xAF\n";
+  for (const std::string& arg : args) expected += arg + "\n";
+  EXPECT_EQ(expected, run.output);
+  EXPECT_EQ(0, run.status);
 }
 
 TEST_F(WindowsOnlyTest, OutputToAFileKeepsTheToolsLinesBeforeNets) {
