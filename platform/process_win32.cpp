@@ -10,6 +10,7 @@ namespace platform {
 
 namespace {
 
+const std::wstring kNoAutoRun = L"/D";
 const std::wstring kShellSwitch = L"/C";
 const std::wstring kQuote = L"\"";
 
@@ -71,9 +72,13 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv) {
 // cmd.exe takes all that follows /C as the command, by its own rules, not the
 // C runtime's: the text goes as it stands, in one pair of outer quotes, which
 // cmd strips from a command that begins with a quote, so the text keeps its
-// own quotes and a path with spaces still runs.
+// own quotes and a path with spaces still runs. /D comes first: the
+// machine's AutoRun commands would run before the command, their output would
+// land at the top of the listing, and one that changes folder would send the
+// listing elsewhere.
 RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command) {
-  return Spawn(shell, {ProgramWord(shell), kShellSwitch, kQuote + command.text + kQuote});
+  return Spawn(shell, {ProgramWord(shell), kNoAutoRun, kShellSwitch,
+                       kQuote + command.text + kQuote});
 }
 
 }  // namespace platform

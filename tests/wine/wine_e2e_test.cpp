@@ -295,6 +295,24 @@ TEST_F(WindowsOnlyTest, ArgumentsReachAProgramInAFolderWithSpacesAsSent) {
   EXPECT_EQ(0, run.status);
 }
 
+TEST_F(WindowsOnlyTest, ShellSkipsAutoRunAndGetsTheCommandAsItStands) {
+  // The probe stands in for cmd.exe and reports the command line the shell
+  // is given: /D, so that no AutoRun command runs first (Wine's cmd.exe runs
+  // none anyway), then /C and the command in one pair of outer quotes.
+  const std::string command = "\"" + kProbeCopy + "\" pool > .\\listing.txt";
+  ToolRun run = machine_.RunProbe("shell", {kProbeCopy, command});
+  EXPECT_EQ("\"" + kProbeCopy + "\" /D /C \"" + command + "\"",
+            run.output.substr(0, run.output.find('\n')));
+  EXPECT_EQ(0, run.status);
+  // cmd.exe itself runs the program in the folder with spaces with its one
+  // argument, its output in the file.
+  run = machine_.RunProbe("shell", {"C:\\WINNT\\System32\\cmd.exe", command});
+  EXPECT_EQ("", run.output);
+  EXPECT_EQ(0, run.status);
+  const std::string listing = ReadFile(machine_.work() + "/listing.txt");
+  EXPECT_EQ("pool\n", listing.substr(listing.find('\n') + 1)) << listing;
+}
+
 TEST_F(WindowsOnlyTest, OutputToAFileKeepsTheToolsLinesBeforeNets) {
   // Redirected, the C runtime buffers the tool's output; it must reach the
   // file before NET, which shares it, writes its own lines.
