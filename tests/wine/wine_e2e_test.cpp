@@ -198,6 +198,9 @@ class WindowsMachine {
     const pid_t pid = StartProgram(words, drive_, [] {
       setenv("WINEPREFIX", WINE_PREFIX, 1);
       setenv("WINEDEBUG", "-all", 1);
+      // Wine takes its code pages from the locale: these are US English's,
+      // ANSI 1252 and OEM 437, whatever the machine's own language.
+      setenv("LC_ALL", "C.UTF-8", 1);
       if (std::string(WINE_LOADER) != "wine") setenv("WINELOADER", WINE_LOADER, 1);
     }, &output);
     return FinishProgram(pid, output).output;
@@ -270,6 +273,26 @@ TEST_F(WindowsOnlyTest, ToolInAFolderWithSpacesNamesItselfAndRuns) {
   EXPECT_EQ(Stored30(), Lines(run.output));
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(kThirty, PolicyIn(machine_.Registry(), kKey21));
+}
+
+TEST_F(WindowsOnlyTest, ProgramPathBeyondAsciiArrivesInTheConsoleCodePage) {
+  // The version text names the program as it was started. Redirected, it
+  // arrives in the console's code page, OEM 437 here (no console: Wine's
+  // cmd.exe has none), with Windows line ends; a letter the page lacks
+  // becomes "?" and cuts nothing short. cmd.exe reads a batch file in that
+  // page too, so the folder is reached through a wildcard.
+  ASSERT_EQ(0, std::system(("mkdir -p '" + machine_.drive() + "/Tools/\xC3\x9Cn\xC3\xAF" "code " +
+                            "\xE4\xB8\xAD dir' && cp '" SNAPRESERVE_EXE "' '" + machine_.drive() +
+                            "/Tools/\xC3\x9Cn\xC3\xAF" "code \xE4\xB8\xAD dir/'")
+                               .c_str()));
+  const std::string oem_name = "\x9An\x8B" "code";  // \u00DCn\u00EFcode
+  const ToolRun run = machine_.RunCommand(
+      "for /d %%d in (" + oem_name + "*) do \"C:\\Tools\\%%d\\snapreserve.exe\" /V",
+      " > " + kScratch + "\\version.txt", "cd /d C:\\Tools");
+  EXPECT_EQ(-2, run.status);
+  EXPECT_EQ("C:\\Tools\\" + oem_name + " ? dir\\snapreserve.exe Version 1.5.\r\n"
+            "Copyright (C) Halvorn Corporation.\r\nAll rights reserved.\r\n",
+            ReadFile(machine_.drive() + "/snapreserve-tests/version.txt"));
 }
 
 TEST_F(WindowsOnlyTest, ArgumentsReachAProgramInAFolderWithSpacesAsSent) {
