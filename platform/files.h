@@ -13,8 +13,13 @@ namespace platform {
 long ShortPathName(const std::wstring& path, std::wstring* short_path);
 
 /// Opens a regular file for reading as a byte stream, never through a link,
-/// and without waiting: anything else at the path (a directory, a FIFO) is
-/// refused at once. Returns 0, or the C runtime's errno value.
+/// and without waiting: anything else at the path is refused at once.
+/// Returns 0, or the C runtime's errno value.
+///   Windows: a link, or any other reparse point, a folder and anything that
+///   is not a file on disk are refused; the file is read in text mode, each
+///   "\r\n" arriving as "\n".
+///   Stand-in machine: a link, a directory, a FIFO or a device is refused;
+///   the bytes arrive as they are.
 int OpenFileForReading(const std::wstring& path,
                        std::unique_ptr<std::istream>* stream);
 
