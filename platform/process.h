@@ -17,6 +17,9 @@ struct RunResult {
 /// Starts the program `argv[0]` (a Windows path) with that argument vector,
 /// sharing the tool's standard output, and waits for it to end. Standard
 /// output is flushed first, so that the child's output lands after the tool's.
+/// The child reads each argument back as it was given, spaces, tabs, quotes
+/// and backslashes included (on Windows the command line quotes them as the C
+/// runtime reads it; an argument that needs no quotes goes as it is).
 RunResult RunAndWait(const std::vector<std::wstring>& argv);
 
 /// A program for the command shell to run with its standard output sent into
