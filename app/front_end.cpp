@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/outcome.h"
+#include "platform/ascii_case.h"
 #include "platform/console.h"
 #include "platform/framework.h"
 #include "policy/policy_store.h"
@@ -34,18 +35,6 @@ const std::wstring kInvalidInputLine = L"An invalid input also prints this messa
 const std::wstring kVersionLine = L"Print the program version and exit.";
 const std::wstring kShowLine =
     L"Print the stored policy and what each percentage would do now, changing nothing.";
-
-// Letters compare without regard to case, as the C library compares them
-// in its default locale: the switches are all ASCII.
-wchar_t FoldCase(wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; }
-
-bool BeginsWithSwitch(const std::wstring& arg, const std::wstring& entry) {
-  if (arg.size() < entry.size()) return false;
-  for (size_t i = 0; i < entry.size(); ++i) {
-    if (FoldCase(arg[i]) != FoldCase(entry[i])) return false;
-  }
-  return true;
-}
 
 bool IsAsciiDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
@@ -95,13 +84,13 @@ int RunReserveTool(const std::vector<std::wstring>& args) {
   }
   const std::wstring& arg = args[1];
   for (const std::wstring& entry : kHelpSwitches) {
-    if (BeginsWithSwitch(arg, entry)) {
+    if (platform::BeginsWithFolded(arg, entry)) {
       PrintUsage(program);
       return kOutcomeUsage;
     }
   }
   for (const std::wstring& entry : kVersionSwitches) {
-    if (BeginsWithSwitch(arg, entry)) {
+    if (platform::BeginsWithFolded(arg, entry)) {
       PrintVersion(program);
       return kOutcomeVersion;
     }

@@ -1,11 +1,75 @@
+#include <windows.h>
+
 #include <cstdio>
 
 #include "platform/console.h"
 
 namespace platform {
 
-// The C runtime's wide output: on a console or a file it writes the text in
-// the current code page, and its text mode turns each "\n" into "\r\n".
-void PrintText(const std::wstring& text) { std::fputws(text.c_str(), stdout); }
+namespace {
+
+// Each "\n" as "\r\n", as the C runtime's text mode wrote it.
+std::wstring WindowsLineEnds(const std::wstring& text) {
+  std::wstring lines;
+  lines.reserve(text.size() + 8);
+  for (wchar_t c : text) {
+    if (c == L'\n') lines.push_back(L'\r');
+    lines.push_back(c);
+  }
+  return lines;
+}
+
+void WriteToConsole(HANDLE console, const std::wstring& text) {
+  const wchar_t* rest = text.data();
+  DWORD left = static_cast<DWORD>(text.size());
+  while (left > 0) {
+    DWORD written = 0;
+    if (!WriteConsoleW(console, rest, left, &written, nullptr) || written == 0) return;
+    rest += written;
+    left -= written;
+  }
+}
+
+// Redirected output goes in the console's output code page, or the OEM one
+// when there is no console, as the system's own console programs write it: a
+// character the page lacks becomes the page's default character.
+void WriteConverted(HANDLE file, const std::wstring& text) {
+  UINT page = GetConsoleOutputCP();
+  if (page == 0) page = GetOEMCP();
+  const int wide_length = static_cast<int>(text.size());
+  const int length =
+      WideCharToMultiByte(page, 0, text.data(), wide_length, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return;
+  std::string bytes(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(page, 0, text.data(), wide_length, &bytes[0], length, nullptr, nullptr);
+  const char* rest = bytes.data();
+  DWORD left = static_cast<DWORD>(bytes.size());
+  while (left > 0) {
+    DWORD written = 0;
+    if (!WriteFile(file, rest, left, &written, nullptr) || written == 0) return;
+    rest += written;
+    left -= written;
+  }
+}
+
+}  // namespace
+
+// Written straight to the standard output handle, which the programs the tool
+// starts share, so the text lands before anything they write. Whatever the C
+// runtime might still hold for stdout goes first. A console is given the
+// text as it is, so every letter of a program path shows; a file or pipe is
+// given the bytes of the console's code page.
+void PrintText(const std::wstring& text) {
+  std::fflush(stdout);
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+  const std::wstring lines = WindowsLineEnds(text);
+  DWORD mode = 0;
+  if (GetConsoleMode(out, &mode)) {
+    WriteToConsole(out, lines);
+  } else {
+    WriteConverted(out, lines);
+  }
+}
 
 }  // namespace platform

@@ -13,12 +13,19 @@ namespace platform {
 long ShortPathName(const std::wstring& path, std::wstring* short_path);
 
 /// Opens a regular file for reading as a byte stream, never through a link,
-/// and without waiting: anything else at the path (a directory, a FIFO) is
-/// refused at once. Returns 0, or the C runtime's errno value.
+/// and without waiting: anything else at the path is refused at once.
+/// Returns 0, or the C runtime's errno value.
+///   Windows: a link, or any other reparse point, a folder and anything that
+///   is not a file on disk are refused; the file is read in text mode, each
+///   "\r\n" arriving as "\n".
+///   Stand-in machine: a link, a directory, a FIFO or a device is refused;
+///   the bytes arrive as they are.
 int OpenFileForReading(const std::wstring& path,
                        std::unique_ptr<std::istream>* stream);
 
-/// True when a file (not a folder) is at the path.
+/// True when anything but a folder is at the path. A link counts as itself,
+/// whether or not it leads anywhere: on Windows a link to a folder is a
+/// folder, on the stand-in machine every link is a file.
 bool FileExists(const std::wstring& path);
 
 /// The folder of the system's own programs, as the system reports it (never

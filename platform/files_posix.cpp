@@ -53,9 +53,10 @@ int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* 
   return 0;
 }
 
+// lstat, as Windows reports a link's own attributes.
 bool FileExists(const std::wstring& path) {
   struct stat info;
-  return stat(HostPath(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+  return lstat(HostPath(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 // The stand-in plays a current 64-bit server: Windows in C:\Windows, 32-bit

@@ -3,7 +3,6 @@
 #include <shlobj.h>
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -32,10 +31,34 @@ long ShortPathName(const std::wstring& path, std::wstring* short_path) {
   }
 }
 
+// Opened without following a link: a link (any reparse point) at the name is
+// opened itself and refused, as is a folder (which does not open without
+// backup semantics) or anything but a file on disk. The handle then becomes
+// a C runtime descriptor in text mode, so "\r\n" arrives as "\n".
 int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* stream) {
-  const int fd = _wopen(path.c_str(), _O_RDONLY | _O_TEXT, _S_IREAD);
-  if (fd < 0) return errno != 0 ? errno : EACCES;
-  // Text mode: "\r\n" arrives as "\n".
+  const HANDLE handle =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  int refused = 0;
+  if (!GetFileInformationByHandle(handle, &info) || GetFileType(handle) != FILE_TYPE_DISK) {
+    refused = EACCES;
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    refused = EISDIR;
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    refused = EACCES;
+  }
+  const int fd = refused != 0 ? -1
+                              : _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                                _O_RDONLY | _O_TEXT);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return refused != 0 ? refused : EMFILE;
+  }
   *stream = std::make_unique<BlockStream>(
       [fd](char* buffer, unsigned size) -> long { return _read(fd, buffer, size); },
       [fd] { _close(fd); });

@@ -1,18 +1,16 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <clocale>
-
 #include "platform/framework.h"
 
 namespace platform {
 
 // There is no MFC here. What the tool needs of an application framework is
-// its own module and its raw command line, and wide output in the user's code
-// page; without those it cannot start.
+// its own module and its raw command line; without those it cannot start.
+// The C runtime's locale is left as it starts: console output does its own
+// conversion (console_win32.cpp), into the code page the console shows.
 bool InitializeFramework() {
-  if (GetModuleHandleW(nullptr) == nullptr || GetCommandLineW() == nullptr) return false;
-  return std::setlocale(LC_ALL, "") != nullptr;
+  return GetModuleHandleW(nullptr) != nullptr && GetCommandLineW() != nullptr;
 }
 
 // Taken from the raw command line, so no wildcard is ever expanded.

@@ -17,16 +17,35 @@ struct RunResult {
 /// Starts the program `argv[0]` (a Windows path) with that argument vector,
 /// sharing the tool's standard output, and waits for it to end. Standard
 /// output is flushed first, so that the child's output lands after the tool's.
+/// The child reads each argument back as it was given, spaces, tabs, quotes
+/// and backslashes included (on Windows the command line quotes them as the C
+/// runtime reads it; an argument that needs no quotes goes as it is).
 RunResult RunAndWait(const std::vector<std::wstring>& argv);
 
-/// Has the command shell `shell` (a Windows path) run `program word` with its
-/// standard output sent into `file`, relative to the working directory, and
-/// waits for the shell. The file is created afresh (a link at that name is
-/// replaced, never followed), readable by its owner only. When a leftover file
-/// at that name cannot be removed, nothing runs and the result is a failure to
-/// start. The stand-in machine has no cmd.exe: its shell is always /bin/sh.
-RunResult RunThroughShell(const std::wstring& shell, const std::wstring& program,
-                          const std::wstring& word, const std::wstring& file);
+/// A program for the command shell to run with its standard output sent into
+/// a file. `argv` is the program (a Windows path) and its arguments, `output`
+/// the file, relative to the working directory; `text` is the same command
+/// as cmd.exe reads it, written by the caller. A shell that reads another
+/// syntax builds its own command from `argv` and `output`.
+struct ShellCommand {
+  std::vector<std::wstring> argv;
+  std::wstring output;
+  std::wstring text;
+};
+
+/// Has the command shell `shell` (a Windows path) run `command` and waits for
+/// the shell. Nothing is removed first: a file already at the output's name
+/// is the caller's to clear.
+///   Windows: `shell` is cmd.exe, started with /D (so the machine's AutoRun
+///   commands do not run first) and /C, and given `command.text` as it
+///   stands. Its redirection creates the file, or writes over one at the name
+///   (through a link, were one there); the file takes the permissions its
+///   folder passes on.
+///   Stand-in machine: the shell is always /bin/sh, whatever `shell` says. It
+///   runs `command.argv` with the file created by the shell's noclobber, so
+///   a file that reappeared at the name, or a link to one, is never written
+///   to; the file is readable by its owner only.
+RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command);
 
 }  // namespace platform
 

@@ -75,30 +75,22 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   return Spawn(args.empty() ? std::string() : args[0], args);
 }
 
-RunResult RunThroughShell(const std::wstring& /*shell*/, const std::wstring& program,
-                          const std::wstring& word, const std::wstring& file) {
-  // A leftover file or link goes first. The shell then creates the file with
-  // noclobber, which refuses any name that reappeared meanwhile (a link
-  // included) instead of writing through it; umask 077 keeps the listing to
-  // its owner, and the tool itself runs under the tool's own umask.
-  const std::string listing = HostPath(file);
-  // A leftover that cannot go would be read as this run's listing: refuse.
-  // A directory at the name stays; no listing opens on it.
-  struct stat leftover;
-  if (unlink(listing.c_str()) != 0 && errno != ENOENT) {
-    const int error = errno;
-    if (lstat(listing.c_str(), &leftover) != 0 || !S_ISDIR(leftover.st_mode)) {
-      return {kNotStarted, error};
-    }
-  }
+// The shell creates the listing with noclobber, which refuses a file that
+// reappeared at the name since the caller cleared it, a link included,
+// instead of writing through it; umask 077 keeps the listing to its owner,
+// and the program itself runs under the tool's own umask.
+RunResult RunThroughShell(const std::wstring& /*shell*/, const ShellCommand& command) {
+  if (command.argv.empty()) return {kNotStarted, ENOENT};
   const mode_t mask = umask(077);
   umask(mask);
   char own_mask[8];
   std::snprintf(own_mask, sizeof own_mask, "%04o", static_cast<unsigned>(mask));
-  const std::string command = "set -C && umask 077 && exec > " + ShellQuote(listing) +
-                              " && umask " + own_mask + " && exec " +
-                              ShellQuote(HostPath(program)) + " " + ShellQuote(EncodeUtf8(word));
-  return Spawn(kShell, {kShell, "-c", command});
+  std::string line = "set -C && umask 077 && exec > " + ShellQuote(HostPath(command.output)) +
+                     " && umask " + own_mask + " && exec " + ShellQuote(HostPath(command.argv[0]));
+  for (size_t i = 1; i < command.argv.size(); ++i) {
+    line += " " + ShellQuote(EncodeUtf8(command.argv[i]));
+  }
+  return Spawn(kShell, {kShell, "-c", line});
 }
 
 }  // namespace platform

@@ -4,27 +4,57 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/files.h"
 #include "platform/process.h"
 
 namespace platform {
 
 namespace {
 
+const std::wstring kNoAutoRun = L"/D";
 const std::wstring kShellSwitch = L"/C";
 const std::wstring kQuote = L"\"";
-const std::wstring kSpace = L" ";
-const std::wstring kRedirect = L" > ";
 
-// _wspawnv joins the vector with single spaces and adds no quotes of its own.
-RunResult Spawn(const std::vector<std::wstring>& argv) {
+// The program's name as the C runtime reads it back: up to the next quote
+// when it begins with one, else up to the first space or tab, with no escapes
+// at all. A path holds no quote, so quotes around it are all it needs.
+std::wstring ProgramWord(const std::wstring& path) {
+  if (path.find_first_of(L" \t") == std::wstring::npos) return path;
+  return kQuote + path + kQuote;
+}
+
+// An argument as the C runtime (and CommandLineToArgvW) reads it back. One
+// without space, tab, newline or quote stays exactly as it is; any other
+// goes in quotes, where backslashes are literal except before a quote: 2n
+// backslashes before the closing quote read as n, and 2n+1 before a quote
+// read as n and the quote itself.
+std::wstring QuotedArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring quoted = kQuote;
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    quoted.push_back(c);
+    backslashes = 0;
+  }
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + kQuote;
+}
+
+// Starts `program` with `words` as its command line, each word already as the
+// child is to read it: _wspawnv joins them with single spaces and adds no
+// quotes of its own.
+RunResult Spawn(const std::wstring& program, const std::vector<std::wstring>& words) {
   std::fflush(stdout);
-  std::vector<const wchar_t*> words;
-  for (const std::wstring& arg : argv) words.push_back(arg.c_str());
-  words.push_back(nullptr);
+  std::vector<const wchar_t*> pointers;
+  for (const std::wstring& word : words) pointers.push_back(word.c_str());
+  pointers.push_back(nullptr);
   RunResult result;
   errno = 0;
-  const intptr_t status = _wspawnv(_P_WAIT, words[0], words.data());
+  const intptr_t status = _wspawnv(_P_WAIT, program.c_str(), pointers.data());
   result.status = static_cast<int>(status);
   if (result.status == -1) result.error = errno;
   return result;
@@ -34,26 +64,21 @@ RunResult Spawn(const std::vector<std::wstring>& argv) {
 
 RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   if (argv.empty()) return {-1, ENOENT};
-  return Spawn(argv);
+  std::vector<std::wstring> words = {ProgramWord(argv[0])};
+  for (size_t i = 1; i < argv.size(); ++i) words.push_back(QuotedArgument(argv[i]));
+  return Spawn(argv[0], words);
 }
 
-// cmd.exe strips the outer quotes of a /C command that begins with a quote,
-// so the program keeps its own quotes and a path with spaces still runs. A
-// leftover file at the name goes first: the redirection would write through
-// a link instead of replacing it.
-RunResult RunThroughShell(const std::wstring& shell, const std::wstring& program,
-                          const std::wstring& word, const std::wstring& file) {
-  // A leftover that cannot go (read-only, say) would be read as this run's
-  // listing: refuse. A folder at the name stays; no listing opens on it.
-  if (!DeleteFileAt(file)) {
-    const DWORD attributes = GetFileAttributesW(file.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      return {-1, EACCES};
-    }
-  }
-  const std::wstring command =
-      kQuote + kQuote + program + kQuote + kSpace + word + kRedirect + file + kQuote;
-  return Spawn({shell, kShellSwitch, command});
+// cmd.exe takes all that follows /C as the command, by its own rules, not the
+// C runtime's: the text goes as it stands, in one pair of outer quotes, which
+// cmd strips from a command that begins with a quote, so the text keeps its
+// own quotes and a path with spaces still runs. /D comes first: the
+// machine's AutoRun commands would run before the command, their output would
+// land at the top of the listing, and one that changes folder would send the
+// listing elsewhere.
+RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command) {
+  return Spawn(shell, {ProgramWord(shell), kNoAutoRun, kShellSwitch,
+                       kQuote + command.text + kQuote});
 }
 
 }  // namespace platform

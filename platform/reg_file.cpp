@@ -1,7 +1,6 @@
 #include "platform/reg_file.h"
 
-#include <cwctype>
-
+#include "platform/ascii_case.h"
 #include "platform/wide_text.h"
 
 namespace platform {
@@ -31,20 +30,6 @@ std::wstring Trim(const std::wstring& text) {
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
   return text.substr(begin, end - begin);
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towupper(static_cast<wint_t>(a[i])) != std::towupper(static_cast<wint_t>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
-  return text.size() >= prefix.size() && SameName(text.substr(0, prefix.size()), prefix);
 }
 
 std::wstring FullPath(const std::wstring& path) {
@@ -127,13 +112,13 @@ bool ParseValueData(const std::wstring& data, bool regedit4, RegistryValue* valu
     value->data.insert(value->data.end(), {0, 0});
     return true;
   }
-  if (StartsWithNoCase(data, L"dword:")) {
+  if (BeginsWithFolded(data, L"dword:")) {
     std::uint32_t number = 0;
     if (!ParseHex(data.substr(6), 8, &number)) return false;
     *value = DwordValue(number);
     return true;
   }
-  if (!StartsWithNoCase(data, L"hex")) return false;
+  if (!BeginsWithFolded(data, L"hex")) return false;
   size_t colon = 3;
   value->type = kRegBinary;
   if (data.size() > 3 && data[3] == L'(') {
@@ -356,9 +341,9 @@ std::vector<RegDefinition> RegDefinitions(const RegFile& file) {
 
 bool RegKeyExists(const RegFile& file, const std::wstring& path) {
   const std::wstring full = FullPath(path);
-  if (SameName(full, kHive)) return true;
+  if (SameFolded(full, kHive)) return true;
   for (const Entry& entry : Entries(file)) {
-    if (entry.is_key && (SameName(entry.key, full) || StartsWithNoCase(entry.key, full + L"\\"))) {
+    if (entry.is_key && (SameFolded(entry.key, full) || BeginsWithFolded(entry.key, full + L"\\"))) {
       return true;
     }
   }
@@ -370,7 +355,7 @@ bool FindRegValue(const RegFile& file, const std::wstring& path, const std::wstr
   const std::wstring full = FullPath(path);
   bool found = false;
   for (const Entry& entry : Entries(file)) {
-    if (!entry.is_key && SameName(entry.key, full) && SameName(entry.name, name)) {
+    if (!entry.is_key && SameFolded(entry.key, full) && SameFolded(entry.name, name)) {
       *value = entry.value;  // a later definition overrides an earlier one
       found = true;
     }
@@ -391,8 +376,8 @@ void SetRegValue(RegFile* file, const std::wstring& path, const std::wstring& na
   const Entry* last_key = nullptr;
   const Entry* last_value = nullptr;  // the one to replace in place
   for (const Entry& entry : entries) {
-    if (entry.is_key && SameName(entry.key, full)) last_key = &entry;
-    if (!entry.is_key && SameName(entry.key, full) && SameName(entry.name, name)) {
+    if (entry.is_key && SameFolded(entry.key, full)) last_key = &entry;
+    if (!entry.is_key && SameFolded(entry.key, full) && SameFolded(entry.name, name)) {
       last_value = &entry;
     }
   }
@@ -407,7 +392,7 @@ void SetRegValue(RegFile* file, const std::wstring& path, const std::wstring& na
     // line holds the value.
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
       if (&*it != last_value && it->first < first && !it->is_key &&
-          SameName(it->key, full) && SameName(it->name, name)) {
+          SameFolded(it->key, full) && SameFolded(it->name, name)) {
         file->lines.erase(file->lines.begin() + static_cast<std::ptrdiff_t>(it->first),
                           file->lines.begin() + static_cast<std::ptrdiff_t>(it->first + it->count));
       }
@@ -436,7 +421,7 @@ bool DeleteRegValue(RegFile* file, const std::wstring& path, const std::wstring&
   const std::vector<Entry> entries = Entries(*file);
   bool deleted = false;
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    if (!it->is_key && SameName(it->key, full) && SameName(it->name, name)) {
+    if (!it->is_key && SameFolded(it->key, full) && SameFolded(it->name, name)) {
       file->lines.erase(file->lines.begin() + static_cast<std::ptrdiff_t>(it->first),
                         file->lines.begin() + static_cast<std::ptrdiff_t>(it->first + it->count));
       deleted = true;

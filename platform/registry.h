@@ -66,10 +66,20 @@ long CreateRegistryKey(const std::wstring& path, RegistryKey* key);
 long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
                         RegistryValue* value);
 
-/// In one step, removes the value `removed` (if present) from a key opened by
+/// Removes the value `removed` (if present) from a key opened by
 /// CreateRegistryKey and stores `value` as `name`, in place of any value of
-/// that name. Either both happen or, with a failure code, neither: the key
-/// keeps exactly what it held, whatever else runs at the same time.
+/// that name.
+///   Stand-in machine: both happen in one step or neither does, whatever
+///   else runs at the same time and wherever the tool stops: the one file is
+///   rewritten under a lock and replaces the old one whole. With a failure
+///   code the key keeps exactly what it held.
+///   Windows: the registry has no such step. The value is deleted, the new
+///   one set, and the deleted one put back when the set fails, so a failure
+///   code leaves the key as it was unless putting it back fails too. A tool
+///   that stops between the delete and the set (killed, or the machine going
+///   down) leaves neither value; while it runs, another program can see the
+///   key without either, and a run at the same time can interleave its own
+///   delete and set with these.
 long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
                           const std::wstring& name, const RegistryValue& value);
 

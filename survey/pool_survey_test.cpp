@@ -11,8 +11,9 @@ using fake::TheMachine;
 const std::wstring kTool = L"C:\\Program Files\\Halvorn\\Velmora 2.0\\plexadm.exe";
 const std::wstring kFile = L".\\____HLV__PlexAdm__TempFile.vlmr";
 const std::wstring kFirstRun = L"run " + kTool + L" pool";
+// The shell is given the tool's path in quotes, for the spaces in it.
 const std::wstring kShellRun =
-    L"shell C:\\Windows\\System32\\cmd.exe: " + kTool + L" pool > " + kFile;
+    L"shell C:\\Windows\\System32\\cmd.exe: \"" + kTool + L"\" pool > " + kFile;
 const std::wstring kOpen = L"open " + kFile;
 const std::wstring kDelete = L"delete " + kFile;
 
@@ -31,7 +32,7 @@ TEST_F(PoolSurveyTest, RunsTheToolTwiceAndParsesTheSecondListing) {
   EXPECT_EQ(0, Survey(50));
   EXPECT_EQ(40, figures_.smallest_free_share);
   EXPECT_EQ(500, figures_.requested_reserve);
-  const std::vector<std::wstring> expected = {kFirstRun, kShellRun, kOpen, kDelete};
+  const std::vector<std::wstring> expected = {kFirstRun, kDelete, kShellRun, kOpen, kDelete};
   EXPECT_EQ(expected, TheMachine().events);
   EXPECT_EQ(0u, TheMachine().files.count(kFile)) << "no listing file left";
 }
@@ -50,6 +51,7 @@ struct StartFailure {
   platform::RunResult shell;
   int status;
   std::wstring message;
+  bool stuck_leftover = false;  // a listing is left that cannot be removed
 };
 
 void PrintTo(const StartFailure& c, std::ostream* os) { *os << c.what; }
@@ -61,10 +63,19 @@ TEST_P(StartFailureTest, PrintsItsLineAndReportsErrno) {
   const StartFailure& c = GetParam();
   TheMachine().run = [&](const std::vector<std::wstring>&) { return c.first; };
   TheMachine().shell_result = c.shell;
+  if (c.stuck_leftover) {
+    TheMachine().files[kFile] = "h\nh\nStale 1000 10\n";
+    TheMachine().stuck_files.insert(kFile);
+  }
   EXPECT_EQ(c.status, Survey()) << c.what;
   EXPECT_EQ(c.message, TheMachine().console) << c.what;
   EXPECT_EQ(kDelete, TheMachine().events.back()) << c.what;
   EXPECT_EQ(0, figures_.smallest_free_share) << c.what;
+  if (c.stuck_leftover) {
+    const std::vector<std::wstring> expected = {kFirstRun, kDelete,
+                                                L"print Error in second spawn.", kDelete};
+    EXPECT_EQ(expected, TheMachine().events) << "no shell runs, the old listing is never read";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,7 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
         StartFailure{"tool ended with -1: errno 0 still fails", {-1, 0}, {}, -1,
                      L"Error in first spawn.\n"},
         StartFailure{"shell not startable", {}, {-1, 13}, 13, L"Error in second spawn.\n"},
-        StartFailure{"shell ended with -1", {}, {-1, 0}, -1, L"Error in second spawn.\n"}));
+        StartFailure{"shell ended with -1", {}, {-1, 0}, -1, L"Error in second spawn.\n"},
+        StartFailure{"leftover listing cannot be removed", {}, {}, 13,
+                     L"Error in second spawn.\n", true}));
 
 TEST_F(PoolSurveyTest, OtherExitStatusesAreNotFailures) {
   TheMachine().run = [](const std::vector<std::wstring>&) { return platform::RunResult{3, 0}; };
@@ -134,7 +147,8 @@ TEST_P(ProgramPlacesTest, FixedPathFirstThenTheSystemsFolders) {
   if (TheMachine().files.count(c.tool) == 0) return;
   EXPECT_EQ(0, Survey());
   EXPECT_EQ(L"run " + c.tool + L" pool", TheMachine().events.at(0));
-  EXPECT_EQ(L"shell " + c.shell + L": " + c.tool + L" pool > " + kFile, TheMachine().events.at(1));
+  EXPECT_EQ(L"shell " + c.shell + L": \"" + c.tool + L"\" pool > " + kFile,
+            TheMachine().events.at(2));
 }
 
 INSTANTIATE_TEST_SUITE_P(

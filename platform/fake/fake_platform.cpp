@@ -1,5 +1,6 @@
 #include "platform/fake/fake_platform.h"
 
+#include "platform/ascii_case.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/framework.h"
@@ -15,19 +16,9 @@ namespace {
 
 Machine machine;
 
-wchar_t Fold(wchar_t c) { return c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c; }
-
-bool Same(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
-}
-
 std::map<std::wstring, platform::RegistryValue>* FindKey(const std::wstring& path) {
   for (auto& [key, values] : machine.registry) {
-    if (Same(key, path)) return &values;
+    if (platform::SameFolded(key, path)) return &values;
   }
   return nullptr;
 }
@@ -35,7 +26,7 @@ std::map<std::wstring, platform::RegistryValue>* FindKey(const std::wstring& pat
 std::map<std::wstring, platform::RegistryValue>::iterator FindName(
     std::map<std::wstring, platform::RegistryValue>& values, const std::wstring& name) {
   for (auto it = values.begin(); it != values.end(); ++it) {
-    if (Same(it->first, name)) return it;
+    if (platform::SameFolded(it->first, name)) return it;
   }
   return values.end();
 }
@@ -78,8 +69,7 @@ const platform::RegistryValue* FindValue(const std::wstring& key, const std::wst
 bool KeyExists(const std::wstring& path) {
   for (const auto& entry : machine.registry) {
     const std::wstring& key = entry.first;
-    if (Same(key, path) || (key.size() > path.size() && key[path.size()] == L'\\' &&
-                            Same(key.substr(0, path.size()), path))) {
+    if (platform::SameFolded(key, path) || platform::BeginsWithFolded(key, path + L"\\")) {
       return true;
     }
   }
@@ -147,11 +137,11 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   return machine.run ? machine.run(argv) : RunResult{};
 }
 
-RunResult RunThroughShell(const std::wstring& shell, const std::wstring& program,
-                          const std::wstring& word, const std::wstring& file) {
-  machine.events.push_back(L"shell " + shell + L": " + program + L" " + word + L" > " + file);
-  if (machine.shell_result.status != -1 && machine.shell_writes_listing) {
-    machine.files[file] = machine.listing;
+RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command) {
+  machine.events.push_back(L"shell " + shell + L": " + command.text);
+  if (machine.shell_result.status != -1 && machine.shell_writes_listing &&
+      machine.stuck_files.count(command.output) == 0) {
+    machine.files[command.output] = machine.listing;
   }
   return machine.shell_result;
 }
@@ -179,7 +169,7 @@ std::vector<std::wstring> ProgramFolders() { return machine.program_folders; }
 
 bool DeleteFileAt(const std::wstring& path) {
   machine.events.push_back(L"delete " + path);
-  return machine.files.erase(path) != 0;
+  return machine.stuck_files.count(path) == 0 && machine.files.erase(path) != 0;
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,14 +32,17 @@ struct Machine {
 
   // Files of the machine (Windows paths) and of the working directory.
   std::map<std::wstring, std::string> files;
+  // Files that no delete removes and no shell writes over (read-only, say).
+  std::set<std::wstring> stuck_files;
   int open_file_failure = 0;  // OpenFileForReading fails with this errno
   // Folders as the system reports them; empty: not reported.
   std::wstring system_folder = L"C:\\Windows\\System32";
   std::vector<std::wstring> program_folders = {L"C:\\Program Files (x86)",
                                                L"C:\\Program Files"};
 
-  // Child processes. `run` answers RunAndWait; the shell writes `listing`
-  // into its output file and answers with `shell_result`.
+  // Child processes. `run` answers RunAndWait; the shell records the text of
+  // its command, writes `listing` into its output file and answers with
+  // `shell_result`.
   std::function<platform::RunResult(const std::vector<std::wstring>&)> run;
   std::string listing;
   bool shell_writes_listing = true;

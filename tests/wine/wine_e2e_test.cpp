@@ -40,6 +40,7 @@ class WineTest : public testing::Test {
 const std::string kProgram = "C:\\Tools\\snapreserve.exe";
 const std::string kWorkFolder = "C:\\work dir";
 const std::string kScratch = "C:\\snapreserve-tests";
+const std::string kProbeCopy = "C:\\snapreserve-tests\\probe dir\\argprobe.exe";
 const std::string kStopMessage =
     "The VLMRMON service is stopping.\nThe VLMRMON service was stopped successfully.\n";
 const std::string kStartMessage =
@@ -159,6 +160,17 @@ class WindowsMachine {
     return run;
   }
 
+  // Runs the probe of the platform layer (tests/wine/windows/argprobe.cpp) in
+  // `mode` on `lines`, with a copy of it waiting at kProbeCopy.
+  ToolRun RunProbe(const std::string& mode, const std::vector<std::string>& lines) {
+    Shell("mkdir -p '" + scratch_ + "/probe dir' && cp '" ARG_PROBE_EXE "' '" + scratch_ +
+          "/' && cp '" ARG_PROBE_EXE "' '" + scratch_ + "/probe dir/'");
+    std::string list;
+    for (const std::string& line : lines) list += line + "\n";
+    WriteFile(scratch_ + "/list.txt", list);
+    return RunCommand(kScratch + "\\argprobe.exe " + mode + " " + kScratch + "\\list.txt");
+  }
+
   ToolRun RunTool(const std::vector<std::string>& args) {
     std::string command = "\"" + kProgram + "\"";
     for (const std::string& arg : args) command += " " + BatchWord(arg);
@@ -186,6 +198,9 @@ class WindowsMachine {
     const pid_t pid = StartProgram(words, drive_, [] {
       setenv("WINEPREFIX", WINE_PREFIX, 1);
       setenv("WINEDEBUG", "-all", 1);
+      // Wine takes its code pages from the locale: these are US English's,
+      // ANSI 1252 and OEM 437, whatever the machine's own language.
+      setenv("LC_ALL", "C.UTF-8", 1);
       if (std::string(WINE_LOADER) != "wine") setenv("WINELOADER", WINE_LOADER, 1);
     }, &output);
     return FinishProgram(pid, output).output;
@@ -258,6 +273,67 @@ TEST_F(WindowsOnlyTest, ToolInAFolderWithSpacesNamesItselfAndRuns) {
   EXPECT_EQ(Stored30(), Lines(run.output));
   EXPECT_EQ(0, run.status);
   EXPECT_EQ(kThirty, PolicyIn(machine_.Registry(), kKey21));
+}
+
+TEST_F(WindowsOnlyTest, ProgramPathBeyondAsciiArrivesInTheConsoleCodePage) {
+  // The version text names the program as it was started. Redirected, it
+  // arrives in the console's code page, OEM 437 here (no console: Wine's
+  // cmd.exe has none), with Windows line ends; a letter the page lacks
+  // becomes "?" and cuts nothing short. cmd.exe reads a batch file in that
+  // page too, so the folder is reached through a wildcard.
+  ASSERT_EQ(0, std::system(("mkdir -p '" + machine_.drive() + "/Tools/\xC3\x9Cn\xC3\xAF" "code " +
+                            "\xE4\xB8\xAD dir' && cp '" SNAPRESERVE_EXE "' '" + machine_.drive() +
+                            "/Tools/\xC3\x9Cn\xC3\xAF" "code \xE4\xB8\xAD dir/'")
+                               .c_str()));
+  const std::string oem_name = "\x9An\x8B" "code";  // \u00DCn\u00EFcode
+  const ToolRun run = machine_.RunCommand(
+      "for /d %%d in (" + oem_name + "*) do \"C:\\Tools\\%%d\\snapreserve.exe\" /V",
+      " > " + kScratch + "\\version.txt", "cd /d C:\\Tools");
+  EXPECT_EQ(-2, run.status);
+  EXPECT_EQ("C:\\Tools\\" + oem_name + " ? dir\\snapreserve.exe Version 1.5.\r\n"
+            "Copyright (C) Halvorn Corporation.\r\nAll rights reserved.\r\n",
+            ReadFile(machine_.drive() + "/snapreserve-tests/version.txt"));
+}
+
+TEST_F(WindowsOnlyTest, ArgumentsReachAProgramInAFolderWithSpacesAsSent) {
+  // Where 8.3 names are turned off, the management tool's short path is its
+  // long one, spaces and all. Wine always makes short names, so the probe
+  // starts a program in a folder with spaces itself, the way the survey
+  // does, with arguments that need quoting, and the program reports its
+  // command line and what the C runtime read from it.
+  const std::vector<std::string> args = {
+      "two words", "tab\tthere", "say \"hi\"", "\"", "trailing\\", "folder with space\\",
+      "a\\\\b c\\\\", "back\\\"quote", "", "plain", "\xC3\x9Cn\xC3\xAF"};
+  std::vector<std::string> lines = {kProbeCopy};
+  lines.insert(lines.end(), args.begin(), args.end());
+  const ToolRun run = machine_.RunProbe("run", lines);
+  // Quotes only where they are needed; backslashes doubled only before one.
+  std::string expected = R"("C:\snapreserve-tests\probe dir\argprobe.exe" "two words" )"
+                         "\"tab\tthere\" "
+                         R"("say \"hi\"" "\"" trailing\ "folder with space\\" "a\\b c\\\\" )"
+                         R"("back\\\"quote" "" plain )"
+                         "\xC3\x9Cn\xC3\xAF\n";
+  for (const std::string& arg : args) expected += arg + "\n";
+  EXPECT_EQ(expected, run.output);
+  EXPECT_EQ(0, run.status);
+}
+
+TEST_F(WindowsOnlyTest, ShellSkipsAutoRunAndGetsTheCommandAsItStands) {
+  // The probe stands in for cmd.exe and reports the command line the shell
+  // is given: /D, so that no AutoRun command runs first (Wine's cmd.exe runs
+  // none anyway), then /C and the command in one pair of outer quotes.
+  const std::string command = "\"" + kProbeCopy + "\" pool > .\\listing.txt";
+  ToolRun run = machine_.RunProbe("shell", {kProbeCopy, command});
+  EXPECT_EQ("\"" + kProbeCopy + "\" /D /C \"" + command + "\"",
+            run.output.substr(0, run.output.find('\n')));
+  EXPECT_EQ(0, run.status);
+  // cmd.exe itself runs the program in the folder with spaces with its one
+  // argument, its output in the file.
+  run = machine_.RunProbe("shell", {"C:\\WINNT\\System32\\cmd.exe", command});
+  EXPECT_EQ("", run.output);
+  EXPECT_EQ(0, run.status);
+  const std::string listing = ReadFile(machine_.work() + "/listing.txt");
+  EXPECT_EQ("pool\n", listing.substr(listing.find('\n') + 1)) << listing;
 }
 
 TEST_F(WindowsOnlyTest, OutputToAFileKeepsTheToolsLinesBeforeNets) {
