@@ -96,7 +96,7 @@ int RunReserveTool(const std::vector<std::wstring>& args) {
     }
   }
   for (const std::wstring& entry : kShowSwitches) {
-    if (BeginsWithSwitch(arg, entry)) return ShowReserve();
+    if (platform::BeginsWithFolded(arg, entry)) return ShowReserve();
   }
   // Only the ASCII digits count: a digit of another script would convert to
   // nothing, and an empty request would read as 0, turning snapshots off.
