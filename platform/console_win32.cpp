@@ -32,16 +32,25 @@ void WriteToConsole(HANDLE console, const std::wstring& text) {
 
 // Redirected output goes in the console's output code page, or the OEM one
 // when there is no console, as the system's own console programs write it: a
-// character the page lacks becomes the page's default character.
+// character the page lacks becomes the page's default character, never a
+// look-alike ("best fit") that could name another, real folder. A few pages
+// (UTF-8 among them) take no flags; they have every character anyway.
 void WriteConverted(HANDLE file, const std::wstring& text) {
   UINT page = GetConsoleOutputCP();
   if (page == 0) page = GetOEMCP();
   const int wide_length = static_cast<int>(text.size());
-  const int length =
-      WideCharToMultiByte(page, 0, text.data(), wide_length, nullptr, 0, nullptr, nullptr);
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
+  int length =
+      WideCharToMultiByte(page, flags, text.data(), wide_length, nullptr, 0, nullptr, nullptr);
+  if (length <= 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+    flags = 0;
+    length = WideCharToMultiByte(page, flags, text.data(), wide_length, nullptr, 0, nullptr,
+                                 nullptr);
+  }
   if (length <= 0) return;
   std::string bytes(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(page, 0, text.data(), wide_length, &bytes[0], length, nullptr, nullptr);
+  WideCharToMultiByte(page, flags, text.data(), wide_length, &bytes[0], length, nullptr,
+                      nullptr);
   const char* rest = bytes.data();
   DWORD left = static_cast<DWORD>(bytes.size());
   while (left > 0) {

@@ -16,10 +16,9 @@ long ShortPathName(const std::wstring& path, std::wstring* short_path);
 /// and without waiting: anything else at the path is refused at once.
 /// Returns 0, or the C runtime's errno value.
 ///   Windows: a link, or any other reparse point, a folder and anything that
-///   is not a file on disk are refused; the file is read in text mode, each
-///   "\r\n" arriving as "\n".
-///   Stand-in machine: a link, a directory, a FIFO or a device is refused;
-///   the bytes arrive as they are.
+///   is not a file on disk are refused.
+///   Stand-in machine: a link, a directory, a FIFO or a device is refused.
+///   On both the bytes arrive as they are, "\r\n" and Ctrl-Z included.
 int OpenFileForReading(const std::wstring& path,
                        std::unique_ptr<std::istream>* stream);
 

@@ -34,7 +34,9 @@ long ShortPathName(const std::wstring& path, std::wstring* short_path) {
 // Opened without following a link: a link (any reparse point) at the name is
 // opened itself and refused, as is a folder (which does not open without
 // backup semantics) or anything but a file on disk. The handle then becomes
-// a C runtime descriptor in text mode, so "\r\n" arrives as "\n".
+// a C runtime descriptor in binary mode: text mode would end the listing at
+// its first Ctrl-Z byte and hide every pool after it, and the parser drops
+// the "\r" of each "\r\n" itself.
 int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* stream) {
   const HANDLE handle =
       CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -54,7 +56,7 @@ int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* 
   }
   const int fd = refused != 0 ? -1
                               : _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                                                _O_RDONLY | _O_TEXT);
+                                                _O_RDONLY | _O_BINARY);
   if (fd < 0) {
     CloseHandle(handle);
     return refused != 0 ? refused : EMFILE;

@@ -106,6 +106,16 @@ const char kMinimumTail[] =
     "\aSnapshot capability turned off.\n"
     "@STOP@@START@";
 
+inline std::string Exceeds(int share) {
+  return "@LISTING@"
+         "\aThe requested percentage of pool free space exceeds available capacity.\n"
+         "No change effected.\n"
+         "The percentage of pool space available is " + std::to_string(share) + "%.\n"
+         "You must reduce the requested percentage, reduce disk usage,\n"
+         "or add additional storage and try again.\n"
+         "Please see chapter 4 of the Corridan Quarrin Administration Guide for aditional details.\n";
+}
+
 inline std::string Stored(int percent) {
   return "@LISTING@New allocated percentage of pool free space reserved for snapshots is " +
          std::to_string(percent) + "%.\n@STOP@@START@";
@@ -250,15 +260,11 @@ inline std::vector<Scenario> Scenarios() {
        0, Stored(99), kEmpty, {9900, kNone}, true},
       {"last_pool_without_newline_counts", {"30"}, r21, kEmpty, kEmpty,
        "Name Cap Free\n---- --- ----\nPoolA 20000 8000\nTiny 1000 100", true, 0,
-       2,
-       "@LISTING@"
-       "\aThe requested percentage of pool free space exceeds available capacity.\n"
-       "No change effected.\n"
-       "The percentage of pool space available is 10%.\n"
-       "You must reduce the requested percentage, reduce disk usage,\n"
-       "or add additional storage and try again.\n"
-       "Please see chapter 4 of the Corridan Quarrin Administration Guide for aditional details.\n",
-       kEmpty, kEmpty, false},
+       2, Exceeds(10), kEmpty, kEmpty, false},
+      // A Ctrl-Z byte ends nothing: the full pool after it still refuses.
+      {"ctrl_z_in_listing_hides_no_pool", {"30"}, r21, kEmpty, kEmpty,
+       "Name Cap Free\n---- --- ----\nPoolA 20000 8000 \x1A\nFull 1000 0\n", true, 0,
+       2, Exceeds(0), kEmpty, kEmpty, false},
       {"windows_line_ends_in_listing", {"30"}, r21, kEmpty, kEmpty,
        "Name Cap Free\r\n---- --- ----\r\nPoolA 20000 8000\r\n\r\nPoolB 5000 3000\r\n", true, 0,
        0, Stored(30), kEmpty, kThirty, true},

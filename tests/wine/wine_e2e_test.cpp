@@ -279,18 +279,19 @@ TEST_F(WindowsOnlyTest, ProgramPathBeyondAsciiArrivesInTheConsoleCodePage) {
   // The version text names the program as it was started. Redirected, it
   // arrives in the console's code page, OEM 437 here (no console: Wine's
   // cmd.exe has none), with Windows line ends; a letter the page lacks
-  // becomes "?" and cuts nothing short. cmd.exe reads a batch file in that
-  // page too, so the folder is reached through a wildcard.
-  ASSERT_EQ(0, std::system(("mkdir -p '" + machine_.drive() + "/Tools/\xC3\x9Cn\xC3\xAF" "code " +
-                            "\xE4\xB8\xAD dir' && cp '" SNAPRESERVE_EXE "' '" + machine_.drive() +
-                            "/Tools/\xC3\x9Cn\xC3\xAF" "code \xE4\xB8\xAD dir/'")
+  // becomes "?" and cuts nothing short, even one with a look-alike in the
+  // page (a fullwidth A is no A). cmd.exe reads a batch file in that page
+  // too, so the folder is reached through a wildcard.
+  const std::string folder = "/Tools/\xC3\x9Cn\xC3\xAF" "code \xE4\xB8\xAD\xEF\xBC\xA1 dir";
+  ASSERT_EQ(0, std::system(("mkdir -p '" + machine_.drive() + folder + "' && cp '" SNAPRESERVE_EXE
+                            "' '" + machine_.drive() + folder + "/'")
                                .c_str()));
   const std::string oem_name = "\x9An\x8B" "code";  // \u00DCn\u00EFcode
   const ToolRun run = machine_.RunCommand(
       "for /d %%d in (" + oem_name + "*) do \"C:\\Tools\\%%d\\snapreserve.exe\" /V",
       " > " + kScratch + "\\version.txt", "cd /d C:\\Tools");
   EXPECT_EQ(-2, run.status);
-  EXPECT_EQ("C:\\Tools\\" + oem_name + " ? dir\\snapreserve.exe Version 1.5.\r\n"
+  EXPECT_EQ("C:\\Tools\\" + oem_name + " ?? dir\\snapreserve.exe Version 1.5.\r\n"
             "Copyright (C) Halvorn Corporation.\r\nAll rights reserved.\r\n",
             ReadFile(machine_.drive() + "/snapreserve-tests/version.txt"));
 }
