@@ -59,9 +59,16 @@ bool FileExists(const std::wstring& path) {
   return lstat(HostPath(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-// The stand-in plays a current 64-bit server: Windows in C:\Windows, 32-bit
-// programs under C:\Program Files (x86).
-std::wstring SystemFolder() { return L"C:\\Windows\\System32"; }
+// The stand-in plays a 64-bit server, 32-bit programs under C:\Program Files
+// (x86). Its Windows folder is C:\Windows where the machine has one, as every
+// current server does, else C:\WINNT, where older servers were installed.
+std::wstring SystemFolder() {
+  struct stat info;
+  if (stat(HostPath(L"C:\\Windows").c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    return L"C:\\Windows\\System32";
+  }
+  return L"C:\\WINNT\\System32";
+}
 
 std::vector<std::wstring> ProgramFolders() {
   return {L"C:\\Program Files (x86)", L"C:\\Program Files"};

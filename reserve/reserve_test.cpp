@@ -36,7 +36,7 @@ class ReserveTest : public testing::Test {
     fake::Reset();
     g_layout = 21;
     Listing(kTwoPools);
-    TheMachine().files[L"C:\\WINNT\\System32\\NET.exe"] = "";
+    TheMachine().system_folder = L"C:\\WINNT\\System32";
   }
   void Listing(const std::string& listing) {
     TheMachine().files[kManagementTool] = "";

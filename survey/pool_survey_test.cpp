@@ -154,11 +154,16 @@ TEST_P(ProgramPlacesTest, FixedPathFirstThenTheSystemsFolders) {
 INSTANTIATE_TEST_SUITE_P(
     Machines, ProgramPlacesTest,
     testing::Values(
-        ProgramPlaces{"fixed paths win where both exist",
+        ProgramPlaces{"fixed tool path wins; a C:\\WINNT that is no system folder never runs",
                       {kTool, kX86Tool, kWinnt + L"cmd.exe", kWinnt + L"NET.exe",
                        kWindows + L"cmd.exe", kWindows + L"NET.exe"},
                       L"C:\\Windows\\System32",
                       {L"C:\\Program Files (x86)", L"C:\\Program Files"},
+                      kTool, kWindows + L"cmd.exe", kWindows + L"NET.exe"},
+        ProgramPlaces{"server installed in C:\\WINNT: its system folder, spelled as always",
+                      {kTool, kWinnt + L"cmd.exe", kWinnt + L"NET.exe"},
+                      L"C:\\winnt\\system32",
+                      {L"C:\\Program Files"},
                       kTool, kWinnt + L"cmd.exe", kWinnt + L"NET.exe"},
         ProgramPlaces{"current 64-bit server",
                       {kX86Tool, kWindows + L"cmd.exe", kWindows + L"NET.exe"},

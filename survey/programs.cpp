@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/ascii_case.h"
 #include "platform/files.h"
 
 const std::wstring kManagementTool = L"C:\\Program Files\\Halvorn\\Velmora 2.0\\plexadm.exe";
@@ -16,9 +17,10 @@ const std::wstring kFixedSystemFolder = L"C:\\WINNT\\System32";
 
 }  // namespace
 
-// The fixed paths come first, so a machine laid out as the tool has always
-// expected behaves exactly as before. Only the system's own answers are asked
-// after them: environment variables can point anywhere.
+// The fixed path comes first, so a machine laid out as the tool has always
+// expected behaves exactly as before; only administrators can write under
+// the programs folders. Only the system's own answers are asked after it:
+// environment variables can point anywhere.
 std::wstring ManagementToolPath() {
   if (platform::FileExists(kManagementTool)) return kManagementTool;
   for (const std::wstring& folder : platform::ProgramFolders()) {
@@ -28,9 +30,15 @@ std::wstring ManagementToolPath() {
   return kManagementTool;
 }
 
+// C:\WINNT\System32 is used only where it is the system folder, as on a
+// server installed in C:\WINNT, and then spelled as always. Anywhere else a
+// C:\WINNT is no system folder: any user may create it at the drive's root,
+// and a NET.exe or cmd.exe put there must never run with the administrator's
+// rights.
 std::wstring SystemProgramPath(const std::wstring& name) {
-  const std::wstring fixed = kFixedSystemFolder + L"\\" + name;
-  if (platform::FileExists(fixed)) return fixed;
   const std::wstring folder = platform::SystemFolder();
-  return folder.empty() ? fixed : folder + L"\\" + name;
+  if (folder.empty() || platform::SameFolded(folder, kFixedSystemFolder)) {
+    return kFixedSystemFolder + L"\\" + name;
+  }
+  return folder + L"\\" + name;
 }

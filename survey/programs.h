@@ -13,8 +13,9 @@ extern const std::wstring kNetName;         // NET.exe
 /// path, which then fails as missing.
 std::wstring ManagementToolPath();
 
-/// Where a system program (cmd.exe, NET.exe) is run from: C:\WINNT\System32
-/// when the program is there, else the system folder that the system reports.
+/// Where a system program (cmd.exe, NET.exe) is run from: the system folder
+/// that the system reports; C:\WINNT\System32, as always spelled, where that
+/// is the system folder or the system reports none.
 std::wstring SystemProgramPath(const std::wstring& name);
 
 #endif  // SNAPRESERVE_SURVEY_PROGRAMS_H_

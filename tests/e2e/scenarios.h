@@ -34,7 +34,9 @@ inline bool operator==(const Policy& a, const Policy& b) {
 enum class Layout {
   kFixedPaths,     // C:\WINNT\System32, and the product under C:\Program Files
   kCurrentServer,  // C:\Windows\System32, and the product under C:\Program Files (x86)
-  kBoth,           // the fixed paths, with other copies where a current server keeps them
+  kBoth,           // a current server with the product also at its fixed path, and a
+                   // C:\WINNT\System32 that any user could have made, holding copies
+                   // of cmd.exe and NET.exe that must never run
 };
 
 struct Scenario {
@@ -65,8 +67,8 @@ const char kTwoPools[] =
     "PoolA            20000         8000\n"
     "PoolB            5000          3000\n";
 
-// What the copies of a current server's folders print in the Layout::kBoth
-// machine: a full pool, which refuses every request but 0.
+// What the copy of the management tool under C:\Program Files (x86) prints in
+// the Layout::kBoth machine: a full pool, which refuses every request but 0.
 const char kDecoyPools[] = "Pool name  Capacity(MB)  Free(MB)\n---------  ----  ----\nFull  1000  0\n";
 
 const char kBigPools[] =
@@ -283,8 +285,9 @@ inline std::vector<Scenario> Scenarios() {
       {"current_server_show", {"--show"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
        0, shown_21 + kShownThirty + kShownTwoPools, kEmpty, kThirty, false,
        Layout::kCurrentServer},
-      // Where both exist, the fixed paths win; the other copies would refuse.
-      {"fixed_paths_win_where_both_exist", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+      // The fixed tool path wins over the copy under (x86), which would refuse;
+      // the programs planted in C:\WINNT never run.
+      {"fixed_tool_path_wins_planted_winnt_never_runs", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
        0, Stored(30), kEmpty, kThirty, true, Layout::kBoth},
   };
 }

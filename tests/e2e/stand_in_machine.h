@@ -42,9 +42,9 @@ class Machine {
   std::string registry_path() const { return root_ + "/system.reg"; }
 
   // Lays out the system folder and the product's folder as `layout` says.
-  // The copies in a current server's folders of the Layout::kBoth machine
-  // betray any use: the management tool's refuses every request, and NET's
-  // leaves decoy.log in the root.
+  // The copies of the Layout::kBoth machine betray any use: the management
+  // tool's under C:\Program Files (x86) refuses every request, and the NET.exe
+  // planted in C:\WINNT\System32 leaves decoy.log in the root.
   void UseLayout(Layout layout) {
     if (layout == Layout::kFixedPaths) return;
     const std::string drive = root_ + "/drive_c";
@@ -57,8 +57,10 @@ class Machine {
       product_ = x86;
       return;
     }
-    WriteFile(windows + "/NET.exe", "#!/bin/sh\necho \"$0 $*\" >> \"$VELMORA_ROOT/decoy.log\"\n");
-    Shell("chmod +x '" + windows + "/NET.exe' && cp '" SIM_DIR "/plexadm.exe' '" + x86 + "/'");
+    const std::string planted = drive + "/WINNT/System32/NET.exe";
+    Shell("mv '" + planted + "' '" + windows + "/'");
+    WriteFile(planted, "#!/bin/sh\necho \"$0 $*\" >> \"$VELMORA_ROOT/decoy.log\"\n");
+    Shell("chmod +x '" + planted + "' && cp '" SIM_DIR "/plexadm.exe' '" + x86 + "/'");
     WriteFile(x86 + "/pools.txt", kDecoyPools);
   }
 

@@ -85,7 +85,7 @@ class WindowsMachine {
     // product is under C:\Program Files alone.
     Shell("rm -rf '" + scratch_ + "' '" + work_ + "' '" + x86_product_ + "' && mkdir -p '" +
           scratch_ + "' '" + work_ + "' '" + drive_ + "/Tools' && cp '" SNAPRESERVE_EXE "' '" +
-          drive_ + "/Tools/snapreserve.exe' && ln -sfn windows '" + drive_ + "/WINNT' && (test -f '" +
+          drive_ + "/Tools/snapreserve.exe' && rm -rf '" + drive_ + "/WINNT' && ln -s windows '" + drive_ + "/WINNT' && (test -f '" +
           product_ + "/plexadm.exe' || mv '" + product_ + "/plexadm.off' '" + product_ +
           "/plexadm.exe')");
   }
@@ -96,18 +96,24 @@ class WindowsMachine {
   const std::string& work() const { return work_; }
 
   // A current server has no C:\WINNT, and the product under Program Files
-  // (x86). Wine has one system folder, so only the management tool's copy in
-  // the Layout::kBoth machine can betray its use: it refuses every request.
+  // (x86). The Layout::kBoth machine keeps the product at its fixed path too,
+  // with a copy under (x86) that refuses every request.
   void UseLayout(Layout layout) {
     if (layout == Layout::kFixedPaths) return;
     Shell("mkdir -p '" + x86_product_ + "' && cp '" + product_ + "/plexadm.exe' '" +
           x86_product_ + "/'");
+    Shell("rm '" + drive_ + "/WINNT'");
     if (layout == Layout::kBoth) {
+      // A C:\WINNT of its own, not Wine's Windows folder, with copies of the
+      // management tool posing as cmd.exe and NET.exe: run, they would print
+      // their usage and leave the listing unwritten and the monitor alone.
       WriteFile(x86_product_ + "/pools.txt", kDecoyPools);
+      const std::string planted = drive_ + "/WINNT/System32";
+      Shell("mkdir -p '" + planted + "' && cp '" + product_ + "/plexadm.exe' '" + planted +
+            "/cmd.exe' && cp '" + product_ + "/plexadm.exe' '" + planted + "/NET.exe'");
       return;
     }
-    Shell("rm '" + drive_ + "/WINNT' && mv '" + product_ + "/plexadm.exe' '" + product_ +
-          "/plexadm.off'");
+    Shell("mv '" + product_ + "/plexadm.exe' '" + product_ + "/plexadm.off'");
     tool_folder_ = x86_product_;
   }
 
