@@ -9,7 +9,7 @@
 #      minimal C++ program that prints one wide line (goal: below twice).
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh bench
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)" >/dev/null
 bin=build-bench

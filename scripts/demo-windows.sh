@@ -8,7 +8,8 @@ set -eu
 cd "$(dirname "$0")/.."
 preset=windows-x86
 wine=wine
-if [ "$(scripts/wine-mode.sh)" != both ]; then
+mode=$(scripts/wine-mode.sh)
+if [ "$mode" != both ]; then
   echo "== This machine runs no 32-bit program under Wine: the 64-bit Windows program instead."
   preset=windows-x64
   wine=/usr/lib/wine/wine64

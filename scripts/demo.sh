@@ -8,7 +8,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 if [ "${1:-}" = "--windows" ]; then
-  scripts/install-deps.sh windows
+  scripts/install-deps.sh build windows
   exec scripts/demo-windows.sh
 fi
 scripts/install-deps.sh build

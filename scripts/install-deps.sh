@@ -30,7 +30,8 @@ windows() {
   need g++-mingw-w64-x86-64 has x86_64-w64-mingw32-g++
   need wine64 test -x /usr/lib/wine/wine64
   need wine has wine
-  if [ "$("$here/wine-mode.sh")" = both ]; then
+  mode=$("$here/wine-mode.sh")
+  if [ "$mode" = both ]; then
     need wine32:i386 test -x /usr/lib/wine/wine
   fi
 }

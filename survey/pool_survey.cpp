@@ -65,7 +65,13 @@ int QueryPoolSpace(int percentage, PoolFigures* figures) {
     if (opened != 0) {
       status = opened;
     } else {
-      *figures = ParsePoolListing(*listing, percentage);
+      const PoolFigures read = ParsePoolListing(*listing, percentage);
+      // A listing cut short by a read error could lack the fullest pool.
+      if (listing->bad()) {
+        status = EIO;
+      } else {
+        *figures = read;
+      }
     }
   }
   platform::DeleteFileAt(kListingFile);

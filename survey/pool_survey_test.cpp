@@ -102,6 +102,17 @@ TEST_F(PoolSurveyTest, ListingThatDoesNotOpenReportsErrno) {
   EXPECT_EQ(kDelete, TheMachine().events.back());
 }
 
+TEST_F(PoolSurveyTest, ListingCutShortByAReadErrorFailsTheSurvey) {
+  // The full pool comes after the failure: the figures of what was read
+  // would let 50% through.
+  TheMachine().listing = "h\nh\nP 1000 900\nFull 1000 0\n";
+  TheMachine().read_failure_at = 16;
+  EXPECT_EQ(5, Survey(50));  // EIO
+  EXPECT_EQ(0, figures_.smallest_free_share);
+  EXPECT_EQ(L"", TheMachine().console);
+  EXPECT_EQ(kDelete, TheMachine().events.back());
+}
+
 TEST_F(PoolSurveyTest, EmptyListingGivesTheStartValues) {
   TheMachine().listing = "";
   EXPECT_EQ(0, Survey(10));

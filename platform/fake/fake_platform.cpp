@@ -1,6 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
 #include "platform/ascii_case.h"
+#include "platform/block_stream.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/framework.h"
@@ -8,6 +9,8 @@
 #include "platform/registry.h"
 #include "platform/wide_text.h"
 
+#include <algorithm>
+#include <memory>
 #include <sstream>
 
 namespace fake {
@@ -157,7 +160,22 @@ int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* 
   auto it = machine.files.find(path);
   if (it == machine.files.end()) return 2;  // ENOENT
   machine.events.push_back(L"open " + path);
-  *stream = std::make_unique<std::istringstream>(it->second);
+  if (machine.read_failure_at < 0) {
+    *stream = std::make_unique<std::istringstream>(it->second);
+    return 0;
+  }
+  // The file stream the platforms use, over a file whose reads fail part way.
+  auto at = std::make_shared<size_t>(0);
+  const std::string bytes = it->second.substr(0, static_cast<size_t>(machine.read_failure_at));
+  *stream = std::make_unique<platform::BlockStream>(
+      [at, bytes](char* buffer, unsigned size) -> long {
+        if (*at == bytes.size()) return -1;
+        const size_t got = std::min<size_t>(size, bytes.size() - *at);
+        bytes.copy(buffer, got, *at);
+        *at += got;
+        return static_cast<long>(got);
+      },
+      [] {});
   return 0;
 }
 

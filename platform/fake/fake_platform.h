@@ -35,6 +35,7 @@ struct Machine {
   // Files that no delete removes and no shell writes over (read-only, say).
   std::set<std::wstring> stuck_files;
   int open_file_failure = 0;  // OpenFileForReading fails with this errno
+  long read_failure_at = -1;  // a file read fails after this many bytes
   // Folders as the system reports them; empty: not reported.
   std::wstring system_folder = L"C:\\Windows\\System32";
   std::vector<std::wstring> program_folders = {L"C:\\Program Files (x86)",
