@@ -1,6 +1,7 @@
 #ifndef SNAPRESERVE_PLATFORM_FILES_H_
 #define SNAPRESERVE_PLATFORM_FILES_H_
 
+#include <cstdint>
 #include <istream>
 #include <memory>
 #include <string>
@@ -41,6 +42,37 @@ std::vector<std::wstring> ProgramFolders();
 /// Deletes a file; a link is removed, never its target. False when nothing
 /// was deleted.
 bool DeleteFileAt(const std::wstring& path);
+
+/// A file that the tool created itself and holds open from its creation to
+/// its removal, so that what it reads back is what was written into it,
+/// whatever appears at its name meanwhile.
+struct HeldFile {
+  std::wstring path;
+  std::intptr_t handle = -1;
+};
+
+/// Creates `path` as a new, empty file open to the tool's own user only, and
+/// holds it. The name must be free: anything at it, a link included, is
+/// never opened. Returns 0; EEXIST when a file or link is at the name,
+/// EISDIR when a folder is; or another errno value.
+///   Windows: open to the user, Administrators and SYSTEM. The file is held
+///   sharing reading and writing but not deletion, so its name cannot be
+///   removed, renamed or replaced while it is held.
+///   Stand-in machine: mode 0600.
+int CreateHeldFile(const std::wstring& path, HeldFile* file);
+
+/// Reads a held file from its start through the tool's own handle, bytes as
+/// they are. Refused (EMLINK) when the file has gained a second name, as a
+/// hard link would give it. The stream must go before the file is released.
+int ReadHeldFile(const HeldFile& file, std::unique_ptr<std::istream>* stream);
+
+/// Closes a held file and removes its name, as long as the name still leads
+/// to that file.
+void ReleaseHeldFile(HeldFile* file);
+
+/// The working folder, as the system names it: a network folder begins with
+/// two backslashes.
+std::wstring WorkingFolder();
 
 }  // namespace platform
 

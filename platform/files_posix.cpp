@@ -3,10 +3,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <memory>
 
 #include "platform/block_stream.h"
 #include "platform/files.h"
 #include "platform/machine_posix.h"
+#include "platform/wide_text.h"
 
 namespace platform {
 
@@ -75,5 +78,65 @@ std::vector<std::wstring> ProgramFolders() {
 }
 
 bool DeleteFileAt(const std::wstring& path) { return unlink(HostPath(path).c_str()) == 0; }
+
+// O_EXCL refuses anything at the name, a link too, even one that leads
+// nowhere.
+int CreateHeldFile(const std::wstring& path, HeldFile* file) {
+  const std::string host = HostPath(path);
+  const int fd = open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    const int error = errno;
+    struct stat info;
+    if (error == EEXIST && lstat(host.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return EISDIR;
+    return error;
+  }
+  // The mode asked for passes through the umask, which can only narrow it.
+  file->path = path;
+  file->handle = fd;
+  return 0;
+}
+
+// As on Windows, where the held name cannot change, the listing counts only
+// while its name still leads to the held file and to no other name.
+int ReadHeldFile(const HeldFile& file, std::unique_ptr<std::istream>* stream) {
+  const int fd = static_cast<int>(file.handle);
+  struct stat held, named;
+  if (fstat(fd, &held) != 0) return errno;
+  if (lstat(HostPath(file.path).c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+      held.st_ino != named.st_ino) {
+    return EACCES;
+  }
+  if (held.st_nlink != 1) return EMLINK;
+  // pread from the start, whatever the shell left the shared offset at.
+  auto at = std::make_shared<off_t>(0);
+  *stream = std::make_unique<BlockStream>(
+      [fd, at](char* buffer, unsigned size) -> long {
+        ssize_t got;
+        do {
+          got = pread(fd, buffer, size, *at);
+        } while (got < 0 && errno == EINTR);
+        if (got > 0) *at += got;
+        return static_cast<long>(got);
+      },
+      [] {});
+  return 0;
+}
+
+// Whatever is at the name by now goes, a link itself and never its target,
+// as a leftover would.
+void ReleaseHeldFile(HeldFile* file) {
+  if (file->handle < 0) return;
+  close(static_cast<int>(file->handle));
+  file->handle = -1;
+  unlink(HostPath(file->path).c_str());
+}
+
+std::wstring WorkingFolder() {
+  char* folder = getcwd(nullptr, 0);
+  if (folder == nullptr) return std::wstring();
+  const std::wstring wide = DecodeUtf8(folder);
+  std::free(folder);
+  return wide;
+}
 
 }  // namespace platform

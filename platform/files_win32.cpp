@@ -1,10 +1,12 @@
 #include <windows.h>
 #include <knownfolders.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <fcntl.h>
 #include <io.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "platform/block_stream.h"
 #include "platform/files.h"
@@ -95,5 +97,108 @@ std::vector<std::wstring> ProgramFolders() {
 }
 
 bool DeleteFileAt(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+
+namespace {
+
+// A security descriptor that gives the file to the tool's own user,
+// Administrators and SYSTEM alone, inheriting nothing from the folder.
+// Empty when the user's identity cannot be read.
+std::wstring OwnerOnlyAccess() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::wstring();
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> user(size);
+  std::wstring sddl;
+  LPWSTR sid = nullptr;
+  if (size != 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+      ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+    sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")(A;;FA;;;BA)(A;;FA;;;SY)";
+    LocalFree(sid);
+  }
+  CloseHandle(token);
+  return sddl;
+}
+
+// Why the name was not free: a folder, anything else, or no right to create.
+int NameTaken(const std::wstring& path, DWORD error) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? EISDIR : EEXIST;
+  }
+  return error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+}
+
+}  // namespace
+
+// CREATE_NEW takes only a free name: a file or a link at it is never opened.
+// Reading and writing are shared, so that cmd.exe's redirection can open
+// and fill the file; deletion is not, so that nobody can remove, rename or
+// replace it while the tool holds it. The handle is not inherited.
+int CreateHeldFile(const std::wstring& path, HeldFile* file) {
+  const std::wstring sddl = OwnerOnlyAccess();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (sddl.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                          sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    return EACCES;
+  }
+  SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+  const HANDLE handle =
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD error = GetLastError();
+  LocalFree(descriptor);
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+        error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+      return NameTaken(path, error);
+    }
+    return error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+  }
+  file->path = path;
+  file->handle = reinterpret_cast<std::intptr_t>(handle);
+  return 0;
+}
+
+// Still one file on disk with one name, and not turned into a link; read from
+// its start with the tool's own handle.
+int ReadHeldFile(const HeldFile& file, std::unique_ptr<std::istream>* stream) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(file.handle);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info) || GetFileType(handle) != FILE_TYPE_DISK ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    return EACCES;
+  }
+  if (info.nNumberOfLinks != 1) return EMLINK;
+  LARGE_INTEGER start = {};
+  if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) return EIO;
+  *stream = std::make_unique<BlockStream>(
+      [handle](char* buffer, unsigned size) -> long {
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer, size, &got, nullptr)) return -1;
+        return static_cast<long>(got);
+      },
+      [] {});
+  return 0;
+}
+
+// Until the handle closes the name cannot change, so the file deleted next
+// is the held one unless another program takes the name in between.
+void ReleaseHeldFile(HeldFile* file) {
+  if (file->handle == -1) return;
+  CloseHandle(reinterpret_cast<HANDLE>(file->handle));
+  file->handle = -1;
+  DeleteFileW(file->path.c_str());
+}
+
+std::wstring WorkingFolder() {
+  const DWORD size = GetCurrentDirectoryW(0, nullptr);
+  if (size == 0) return std::wstring();
+  std::wstring folder(size, L'\0');
+  const DWORD length = GetCurrentDirectoryW(size, &folder[0]);
+  if (length == 0 || length >= size) return std::wstring();
+  folder.resize(length);
+  return folder;
+}
 
 }  // namespace platform

@@ -4,14 +4,21 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace platform {
 
 /// How a child process ended. `status` is its exit status, or -1 when it could
 /// not be started; `error` is then the C runtime's errno (possibly 0, as when
-/// the child itself ended with -1).
+/// the child itself ended with -1). `abnormal` says the program did not end
+/// of its own accord, whatever its status:
+///   Windows: an exit code of error severity, 0xC0000000 and above as an
+///   unsigned number (a crash or an unhandled exception), -1 aside.
+///   Stand-in machine: ended by a signal.
 struct RunResult {
   int status = 0;
   int error = 0;
+  bool abnormal = false;
 };
 
 /// Starts the program `argv[0]` (a Windows path) with that argument vector,
@@ -34,18 +41,26 @@ struct ShellCommand {
 };
 
 /// Has the command shell `shell` (a Windows path) run `command` and waits for
-/// the shell. Nothing is removed first: a file already at the output's name
-/// is the caller's to clear.
+/// the shell, with the program's output going into `output`, a file the
+/// caller created at `command.output` and holds (files.h).
 ///   Windows: `shell` is cmd.exe, started with /D (so the machine's AutoRun
-///   commands do not run first) and /C, and given `command.text` as it
-///   stands. Its redirection creates the file, or writes over one at the name
-///   (through a link, were one there); the file takes the permissions its
-///   folder passes on.
+///   commands do not run first), /V:OFF (so that no setting of the machine's
+///   expands a "!" in a path) and /C, and given `command.text` as it stands.
+///   Its redirection opens the name, which the held file keeps from being
+///   removed or replaced, and empties and fills that same file.
 ///   Stand-in machine: the shell is always /bin/sh, whatever `shell` says. It
-///   runs `command.argv` with the file created by the shell's noclobber, so
-///   a file that reappeared at the name, or a link to one, is never written
-///   to; the file is readable by its owner only.
-RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command);
+///   runs `command.argv` with the held file as its standard output; nothing
+///   is opened by name.
+RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command,
+                          const HeldFile& output);
+
+/// From HoldInterrupts to ReleaseInterrupts, an interrupt does not stop the
+/// tool, so that a stopped monitor service is always started again. The
+/// programs it starts meanwhile keep the handling they would have had.
+///   Windows: Ctrl+C, Ctrl+Break and closing the console.
+///   Stand-in machine: SIGINT, SIGTERM, SIGHUP and SIGQUIT.
+void HoldInterrupts();
+void ReleaseInterrupts();
 
 }  // namespace platform
 

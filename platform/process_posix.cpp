@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,40 +19,62 @@ namespace {
 
 const char kShell[] = "/bin/sh";
 const int kNotStarted = -1;
+const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// While interrupts are held: what each of them did before, and so what the
+// programs started meanwhile must be given back.
+bool g_holding = false;
+struct sigaction g_before[sizeof kInterrupts / sizeof kInterrupts[0]];
 
 // Exit statuses keep 8 bits here: 255 is how a child's -1 arrives.
-int ExitStatus(int wait_status) {
+RunResult Ended(int wait_status) {
+  RunResult result;
   if (WIFEXITED(wait_status)) {
     const int code = WEXITSTATUS(wait_status);
-    return code == 255 ? kNotStarted : code;
+    result.status = code == 255 ? kNotStarted : code;
+  } else {
+    result.status = 128 + WTERMSIG(wait_status);
+    result.abnormal = true;
   }
-  return 128 + WTERMSIG(wait_status);
+  return result;
 }
 
-RunResult Spawn(const std::string& program, const std::vector<std::string>& args) {
+// Starts `program` and waits for it; `output`, when not -1, becomes its
+// standard output. While interrupts are held, the child gets back the
+// handling the tool had before: an ignored signal stays ignored, any other
+// takes its default.
+RunResult Spawn(const std::string& program, const std::vector<std::string>& args,
+                int output = -1) {
   std::fflush(stdout);
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
-  RunResult result;
-  pid_t pid = 0;
-  const int error = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
-  if (error != 0) {
-    result.status = kNotStarted;
-    result.error = error;
-    return result;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  if (output >= 0) posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+  if (g_holding) {
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (size_t i = 0; i < sizeof kInterrupts / sizeof kInterrupts[0]; ++i) {
+      if (g_before[i].sa_handler != SIG_IGN) sigaddset(&defaults, kInterrupts[i]);
+    }
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   }
+  pid_t pid = 0;
+  const int error =
+      posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) return {kNotStarted, error, false};
   int wait_status = 0;
   while (waitpid(pid, &wait_status, 0) < 0) {
-    if (errno != EINTR) {
-      result.status = kNotStarted;
-      result.error = errno;
-      return result;
-    }
+    if (errno != EINTR) return {kNotStarted, errno, false};
   }
-  result.status = ExitStatus(wait_status);
-  return result;
+  return Ended(wait_status);
 }
 
 std::string ShellQuote(const std::string& text) {
@@ -75,22 +98,35 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   return Spawn(args.empty() ? std::string() : args[0], args);
 }
 
-// The shell creates the listing with noclobber, which refuses a file that
-// reappeared at the name since the caller cleared it, a link included,
-// instead of writing through it; umask 077 keeps the listing to its owner,
-// and the program itself runs under the tool's own umask.
-RunResult RunThroughShell(const std::wstring& /*shell*/, const ShellCommand& command) {
-  if (command.argv.empty()) return {kNotStarted, ENOENT};
-  const mode_t mask = umask(077);
-  umask(mask);
-  char own_mask[8];
-  std::snprintf(own_mask, sizeof own_mask, "%04o", static_cast<unsigned>(mask));
-  std::string line = "set -C && umask 077 && exec > " + ShellQuote(HostPath(command.output)) +
-                     " && umask " + own_mask + " && exec " + ShellQuote(HostPath(command.argv[0]));
+// The shell's standard output is the held file itself: no name is opened, so
+// nothing put at the name can take the listing's place.
+RunResult RunThroughShell(const std::wstring& /*shell*/, const ShellCommand& command,
+                          const HeldFile& output) {
+  if (command.argv.empty() || output.handle < 0) return {kNotStarted, ENOENT, false};
+  std::string line = "exec " + ShellQuote(HostPath(command.argv[0]));
   for (size_t i = 1; i < command.argv.size(); ++i) {
     line += " " + ShellQuote(EncodeUtf8(command.argv[i]));
   }
-  return Spawn(kShell, {kShell, "-c", line});
+  return Spawn(kShell, {kShell, "-c", line}, static_cast<int>(output.handle));
+}
+
+void HoldInterrupts() {
+  if (g_holding) return;
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  for (size_t i = 0; i < sizeof kInterrupts / sizeof kInterrupts[0]; ++i) {
+    sigaction(kInterrupts[i], &ignore, &g_before[i]);
+  }
+  g_holding = true;
+}
+
+void ReleaseInterrupts() {
+  if (!g_holding) return;
+  for (size_t i = 0; i < sizeof kInterrupts / sizeof kInterrupts[0]; ++i) {
+    sigaction(kInterrupts[i], &g_before[i], nullptr);
+  }
+  g_holding = false;
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 #include <process.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/process.h"
@@ -11,8 +12,28 @@ namespace platform {
 namespace {
 
 const std::wstring kNoAutoRun = L"/D";
+const std::wstring kNoDelayedExpansion = L"/V:OFF";
 const std::wstring kShellSwitch = L"/C";
 const std::wstring kQuote = L"\"";
+
+// Exit codes from here up are status codes of error severity: a crash (an
+// access violation is 0xC0000005) or an exception nobody handled.
+const std::uint32_t kErrorSeverity = 0xC0000000u;
+
+// While interrupts are held: set when they are let go, so that a handler
+// waiting on a closing console returns.
+HANDLE g_released = nullptr;
+
+// Ctrl+C and Ctrl+Break are swallowed. Closing the console, logging off or
+// shutting down end the process once the handler returns, so the handler
+// waits, as long as the system allows, for the restart to finish first.
+BOOL WINAPI HoldInterrupt(DWORD event) {
+  const HANDLE released = g_released;
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && released != nullptr) {
+    WaitForSingleObject(released, INFINITE);
+  }
+  return TRUE;
+}
 
 // The program's name as the C runtime reads it back: up to the next quote
 // when it begins with one, else up to the first space or tab, with no escapes
@@ -56,7 +77,11 @@ RunResult Spawn(const std::wstring& program, const std::vector<std::wstring>& wo
   errno = 0;
   const intptr_t status = _wspawnv(_P_WAIT, program.c_str(), pointers.data());
   result.status = static_cast<int>(status);
-  if (result.status == -1) result.error = errno;
+  if (result.status == -1) {
+    result.error = errno;
+  } else {
+    result.abnormal = static_cast<std::uint32_t>(result.status) >= kErrorSeverity;
+  }
   return result;
 }
 
@@ -76,9 +101,29 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv) {
 // machine's AutoRun commands would run before the command, their output would
 // land at the top of the listing, and one that changes folder would send the
 // listing elsewhere.
-RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command) {
-  return Spawn(shell, {ProgramWord(shell), kNoAutoRun, kShellSwitch,
+// /V:OFF follows: where the machine turns delayed expansion on, a "!" in the
+// tool's path or the working folder would be read as a variable. The held
+// file keeps the name for cmd's redirection, which opens it to write.
+RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command,
+                          const HeldFile& /*output*/) {
+  return Spawn(shell, {ProgramWord(shell), kNoAutoRun, kNoDelayedExpansion, kShellSwitch,
                        kQuote + command.text + kQuote});
+}
+
+// A handler of the tool's own, not the "ignore Ctrl+C" flag, which the
+// programs it starts would inherit: they keep their own default handling.
+void HoldInterrupts() {
+  if (g_released != nullptr) return;
+  g_released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(HoldInterrupt, TRUE);
+}
+
+void ReleaseInterrupts() {
+  if (g_released == nullptr) return;
+  SetConsoleCtrlHandler(HoldInterrupt, FALSE);
+  SetEvent(g_released);
+  // The event stays: a handler still waiting on it must find it set.
+  g_released = nullptr;
 }
 
 }  // namespace platform

@@ -24,6 +24,9 @@ enum : long {
   kRegistryAccessDenied = 5,  // ERROR_ACCESS_DENIED
   kRegistryBadData = 13,      // ERROR_INVALID_DATA: the store does not parse
   kRegistryWriteFault = 29,   // ERROR_WRITE_FAULT: the store could not be saved
+  // Of the tool's own (bit 29 marks an application's code): a replace
+  // removed a value and could put it back neither.
+  kRegistryRemovedNotRestored = 0x20000001,
 };
 
 /// A key below HKEY_LOCAL_MACHINE, open between an Open/Create and its Close.
@@ -75,7 +78,8 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
 ///   code the key keeps exactly what it held.
 ///   Windows: the registry has no such step. The value is deleted, the new
 ///   one set, and the deleted one put back when the set fails, so a failure
-///   code leaves the key as it was unless putting it back fails too. A tool
+///   code leaves the key as it was; kRegistryRemovedNotRestored says putting
+///   it back failed too, and the key holds neither. A tool
 ///   that stops between the delete and the set (killed, or the machine going
 ///   down) leaves neither value; while it runs, another program can see the
 ///   key without either, and a run at the same time can interleave its own

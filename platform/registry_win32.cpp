@@ -76,7 +76,10 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
     if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return deleted;
   }
   const long stored = Set(Handle(key), name, value);
-  if (stored != ERROR_SUCCESS && found == kRegistryOk) Set(Handle(key), removed, saved);
+  if (stored != ERROR_SUCCESS && found == kRegistryOk &&
+      Set(Handle(key), removed, saved) != ERROR_SUCCESS) {
+    return kRegistryRemovedNotRestored;
+  }
   return stored;
 }
 

@@ -97,11 +97,13 @@ StoredValue ReadPolicyValue(const std::wstring& name, std::uint32_t* number) {
 }
 
 bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
-                      const std::wstring& other) {
+                      const std::wstring& other, bool* other_lost) {
+  if (other_lost) *other_lost = false;
   platform::RegistryKey key;
   if (platform::CreateRegistryKey(PolicyKey(), &key) != platform::kRegistryOk) return false;
   const long stored =
       platform::ReplaceRegistryValue(key, other, name, platform::DwordValue(value));
   platform::CloseRegistryKey(&key);
+  if (other_lost) *other_lost = stored == platform::kRegistryRemovedNotRestored;
   return stored == platform::kRegistryOk;
 }

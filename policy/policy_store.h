@@ -49,8 +49,10 @@ StoredValue ReadPolicyValue(const std::wstring& name, std::uint32_t* number);
 /// Stores `value` as the DWORD `name` under the policy key, removing the other
 /// reserve value `other` from it in the same step, so that the key never holds
 /// both forms, nor neither (the key is created when missing). True when the
-/// policy was stored; otherwise the key holds what it held before.
+/// policy was stored; otherwise the key holds what it held before, unless
+/// `other` was removed and could not be put back (Windows only), which
+/// `other_lost` then says.
 bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
-                      const std::wstring& other);
+                      const std::wstring& other, bool* other_lost = nullptr);
 
 #endif  // SNAPRESERVE_POLICY_POLICY_STORE_H_

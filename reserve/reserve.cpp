@@ -7,6 +7,7 @@
 #include "app/outcome.h"
 #include "platform/console.h"
 #include "platform/process.h"
+#include "platform/service.h"
 #include "policy/policy_store.h"
 #include "survey/pool_survey.h"
 
@@ -42,6 +43,11 @@ const std::wstring kNewPercentage =
     L"New allocated percentage of pool free space reserved for snapshots is";
 const std::wstring kNotStored =
     L"The snapshot reserve policy could not be stored.\nNo change effected.";
+const std::wstring kNeitherStored =
+    L"The snapshot reserve policy could not be stored, and the policy it replaces could not be "
+    L"put back.\nThe policy key now holds neither form of the policy.";
+const std::wstring kMonitorNotRunning =
+    L"The policy was stored, but the monitor service VLMRMON is not running.";
 
 void Say(const std::wstring& text) { platform::PrintText(text + L"\n"); }
 void Alert(const std::wstring& text) { platform::PrintText(L"\a" + text + L"\n"); }
@@ -65,23 +71,40 @@ int MinimumPercentage(int reserve, int percentage) {
 }
 
 // Stores the absolute form at the minimum reserve.
-bool StoreMinimumReserve() {
+bool StoreMinimumReserve(bool* other_lost) {
   return StorePolicyValue(kAbsoluteValue, static_cast<std::uint32_t>(kMinimumReserveMb),
-                          kPercentValue);
+                          kPercentValue, other_lost);
 }
 
-int PolicyNotStored() {
-  Alert(kNotStored);
+// A store that failed says what the policy key holds now.
+int PolicyNotStored(bool other_lost) {
+  platform::ReleaseInterrupts();
+  Alert(other_lost ? kNeitherStored : kNotStored);
   return kOutcomeStoreFailed;
 }
 
-// Shared ending of the two outcomes that store the minimum reserve.
+// Restarts the monitor on the stored policy. The outcome stands only when
+// the monitor runs again afterwards.
+int RestartOnNewPolicy(int outcome) {
+  RestartMonitorService();
+  platform::ReleaseInterrupts();
+  if (!platform::ServiceRuns(kMonitorService)) {
+    Alert(kMonitorNotRunning);
+    return kOutcomeMonitorNotRunning;
+  }
+  return outcome;
+}
+
+// Shared ending of the two outcomes that store the minimum reserve. From the
+// store to the end of the restart an interrupt does not stop the tool: a
+// monitor stopped and never started again would leave the product unwatched.
 int FinishMinimumReserve(int outcome) {
-  if (!StoreMinimumReserve()) return PolicyNotStored();
+  bool other_lost = false;
+  platform::HoldInterrupts();
+  if (!StoreMinimumReserve(&other_lost)) return PolicyNotStored(other_lost);
   SayMegabytes(kNewMinimum, kMinimumReserveMb);
   Alert(kTurnedOff);
-  RestartMonitorService();
-  return outcome;
+  return RestartOnNewPolicy(outcome);
 }
 
 }  // namespace
@@ -128,11 +151,12 @@ int ApplyReserve(int percentage) {
     return FinishMinimumReserve(kOutcomeMinimumStored);
   }
 
+  bool other_lost = false;
+  platform::HoldInterrupts();
   if (!StorePolicyValue(kPercentValue, static_cast<std::uint32_t>(percentage * kPercentScale),
-                        kAbsoluteValue)) {
-    return PolicyNotStored();
+                        kAbsoluteValue, &other_lost)) {
+    return PolicyNotStored(other_lost);
   }
   SayPercent(kNewPercentage, percentage);
-  RestartMonitorService();
-  return kOutcomePercentStored;
+  return RestartOnNewPolicy(kOutcomePercentStored);
 }

@@ -39,7 +39,9 @@ ReserveDecision DecideReserve(const PoolFigures& pools, int percentage);
 
 /// Surveys the pools for the validated request `percentage` (0 to 99), decides,
 /// reports, stores the policy under the probed policy key and restarts the
-/// monitor service. Returns the outcome code. ProbeRelease must have succeeded.
+/// monitor service. Returns the outcome code: kOutcomeMonitorNotRunning in
+/// place of a storing outcome when the monitor does not run again
+/// afterwards. ProbeRelease must have succeeded.
 int ApplyReserve(int percentage);
 
 /// Stops the monitor service and starts it again, waiting for each command.

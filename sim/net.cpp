@@ -5,6 +5,10 @@
 //   START VLMRMON MinFreespacePerPoolPercent=3000 MinFreespacePerPool=none
 // The monitor reads the policy key of its release, as the product does:
 // ...\2.0\Policies when the release text holds "2.1", else ...\2.0.
+// The service manager's record, <root>/services/VLMRMON, holds RUNNING or
+// STOPPED after each; without it there is no such service. As on Windows, a
+// start fails when the monitor's program, vlmrmon.exe in the product's
+// folder, is not there.
 
 #include <cstdio>
 #include <fstream>
@@ -25,6 +29,15 @@ const std::wstring kVersionsKey = L"SOFTWARE\\Halvorn\\Corridan\\Versions";
 const std::wstring kPolicyKey20 = L"SOFTWARE\\Halvorn\\Velmora\\2.0";
 const std::wstring kPolicyKey21 = L"SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies";
 const std::wstring kPolicyValues[] = {L"MinFreespacePerPoolPercent", L"MinFreespacePerPool"};
+const std::string kRecord = "/services/VLMRMON";
+const std::string kMonitorPrograms[] = {
+    "/drive_c/Program Files/Halvorn/Velmora 2.0/vlmrmon.exe",
+    "/drive_c/Program Files (x86)/Halvorn/Velmora 2.0/vlmrmon.exe"};
+
+bool IsFile(const std::string& path) {
+  std::ifstream in(path);
+  return in.good();
+}
 
 std::string Describe(const platform::RegFile& file, const std::wstring& key,
                      const std::wstring& name) {
@@ -68,11 +81,24 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string root = self.substr(0, drive);
+  if (!IsFile(root + kRecord)) {
+    std::cout << "The service name is invalid.\n\n"
+                 "More help is available by typing NET HELPMSG 2185.\n";
+    return 2;
+  }
+  bool found = false;
+  for (const std::string& program : kMonitorPrograms) found = found || IsFile(root + program);
+  if (verb == "START" && !found) {
+    std::cout << "System error 2 has occurred.\n\nThe system cannot find the file specified.\n";
+    return 2;
+  }
   std::string record = verb + " VLMRMON";
   if (verb == "START") record += PolicyInForce(root);
   std::ofstream log(root + "/service.log", std::ios::app);
   log << record << "\n";
+  std::ofstream state(root + kRecord, std::ios::trunc);
+  state << (verb == "STOP" ? "STOPPED" : "RUNNING") << "\n";
   std::cout << "The VLMRMON service was " << (verb == "STOP" ? "stopped" : "started")
             << " successfully.\n";
-  return log.good() ? 0 : 2;
+  return log.good() && state.good() ? 0 : 2;
 }

@@ -16,6 +16,12 @@ namespace {
 
 const std::wstring kFirstSpawnFailed = L"Error in first spawn.\n";
 const std::wstring kSecondSpawnFailed = L"Error in second spawn.\n";
+const std::wstring kToolEndedAbnormally =
+    L"\aThe management tool ended abnormally; its pool listing is not used.\n";
+const std::wstring kNetworkFolder =
+    L"\aThe pools cannot be surveyed from a network folder; "
+    L"start the tool from a folder on a drive.\n";
+const std::wstring kNetworkPrefix = L"\\\\";
 
 // The second run as cmd.exe reads it: the tool's path in quotes, so that a
 // path with spaces still runs, its word, and the redirection into the
@@ -26,23 +32,63 @@ platform::ShellCommand ListingCommand(const std::wstring& tool) {
           L"\"" + tool + L"\" " + kPoolCommand + L" > " + kListingFile};
 }
 
-// A leftover listing goes first: cmd.exe's redirection would write through
-// a link at the name instead of replacing it. A leftover that cannot go
-// (read-only, say) would be read as this run's listing, so then the shell is
-// not started and the run fails as one that could not start. A folder at the
-// name stays; no listing opens on it.
-platform::RunResult RunIntoListing(const std::wstring& tool) {
-  platform::DeleteFileAt(kListingFile);
-  if (platform::FileExists(kListingFile)) return {-1, EACCES};
-  return platform::RunThroughShell(SystemProgramPath(kShellName), ListingCommand(tool));
-}
-
 // A run that returned -1 did not start, even when -1 was the child's own exit
 // status. The status reported is never 0.
 bool FailedToStart(const platform::RunResult& run, int* status) {
   if (run.status != -1) return false;
   *status = run.error != 0 ? run.error : -1;
   return true;
+}
+
+// cmd.exe cannot work in a network folder: it starts in the Windows folder
+// instead, and the listing would be written there.
+bool InNetworkFolder() {
+  return platform::WorkingFolder().compare(0, kNetworkPrefix.size(), kNetworkPrefix) == 0;
+}
+
+// Reads the listing the shell wrote into the held file. A listing cut short
+// by a read error could lack the fullest pool, and is not used.
+int ReadListing(const platform::HeldFile& file, int percentage, PoolFigures* figures) {
+  std::unique_ptr<std::istream> listing;
+  const int opened = platform::ReadHeldFile(file, &listing);
+  if (opened != 0) return opened;
+  const PoolFigures read = ParsePoolListing(*listing, percentage);
+  if (listing->bad()) return EIO;
+  *figures = read;
+  return 0;
+}
+
+// The second run, into a listing file that this run creates and holds, so
+// that the listing read is the one its own shell wrote. A leftover goes
+// first. A name taken again before the create (a leftover that would not go,
+// or a file put there since) is never read or written: the shell does not
+// start. Where the file cannot be made at all (a folder at the name, a
+// working folder closed to the user), the survey fails as one whose listing
+// does not open.
+int SurveyIntoListing(const std::wstring& tool, int percentage, PoolFigures* figures) {
+  platform::DeleteFileAt(kListingFile);
+  platform::HeldFile file;
+  const int created = platform::CreateHeldFile(kListingFile, &file);
+  if (created != 0) {
+    if (created == EEXIST) platform::PrintText(kSecondSpawnFailed);
+    platform::DeleteFileAt(kListingFile);
+    return created;
+  }
+
+  int status = 0;
+  const platform::RunResult run =
+      platform::RunThroughShell(SystemProgramPath(kShellName), ListingCommand(tool), file);
+  if (FailedToStart(run, &status)) {
+    platform::PrintText(kSecondSpawnFailed);
+  } else if (run.abnormal) {
+    // A tool that crashed part way may have left out any pool.
+    platform::PrintText(kToolEndedAbnormally);
+    status = EIO;
+  } else {
+    status = ReadListing(file, percentage, figures);
+  }
+  platform::ReleaseHeldFile(&file);
+  return status;
 }
 
 }  // namespace
@@ -53,27 +99,16 @@ int QueryPoolSpace(int percentage, PoolFigures* figures) {
   std::wstring tool;
   const long found = platform::ShortPathName(ManagementToolPath(), &tool);
   if (found != 0) return static_cast<int>(found);
+  if (InNetworkFolder()) {
+    platform::PrintText(kNetworkFolder);
+    return EACCES;
+  }
 
   int status = 0;
   if (FailedToStart(platform::RunAndWait({tool, kPoolCommand}), &status)) {
     platform::PrintText(kFirstSpawnFailed);
-  } else if (FailedToStart(RunIntoListing(tool), &status)) {
-    platform::PrintText(kSecondSpawnFailed);
-  } else {
-    std::unique_ptr<std::istream> listing;
-    const int opened = platform::OpenFileForReading(kListingFile, &listing);
-    if (opened != 0) {
-      status = opened;
-    } else {
-      const PoolFigures read = ParsePoolListing(*listing, percentage);
-      // A listing cut short by a read error could lack the fullest pool.
-      if (listing->bad()) {
-        status = EIO;
-      } else {
-        *figures = read;
-      }
-    }
+    platform::DeleteFileAt(kListingFile);
+    return status;
   }
-  platform::DeleteFileAt(kListingFile);
-  return status;
+  return SurveyIntoListing(tool, percentage, figures);
 }

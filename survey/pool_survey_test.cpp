@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <functional>
+
 #include "platform/fake/fake_platform.h"
 
 namespace {
@@ -16,6 +19,10 @@ const std::wstring kShellRun =
     L"shell C:\\Windows\\System32\\cmd.exe: \"" + kTool + L"\" pool > " + kFile;
 const std::wstring kOpen = L"open " + kFile;
 const std::wstring kDelete = L"delete " + kFile;
+const std::wstring kCreate = L"create file " + kFile;
+const std::wstring kRelease = L"release " + kFile;
+const std::wstring kEndedAbnormally =
+    L"\aThe management tool ended abnormally; its pool listing is not used.\n";
 
 class PoolSurveyTest : public testing::Test {
  protected:
@@ -32,7 +39,10 @@ TEST_F(PoolSurveyTest, RunsTheToolTwiceAndParsesTheSecondListing) {
   EXPECT_EQ(0, Survey(50));
   EXPECT_EQ(40, figures_.smallest_free_share);
   EXPECT_EQ(500, figures_.requested_reserve);
-  const std::vector<std::wstring> expected = {kFirstRun, kDelete, kShellRun, kOpen, kDelete};
+  // The leftover goes, then the listing is created and held from before the
+  // shell runs until it is read and removed.
+  const std::vector<std::wstring> expected = {kFirstRun, kDelete,  kCreate,
+                                              kShellRun, kOpen,    kRelease};
   EXPECT_EQ(expected, TheMachine().events);
   EXPECT_EQ(0u, TheMachine().files.count(kFile)) << "no listing file left";
 }
@@ -52,6 +62,8 @@ struct StartFailure {
   int status;
   std::wstring message;
   bool stuck_leftover = false;  // a listing is left that cannot be removed
+  std::function<void(fake::Machine&)> machine = nullptr;  // anything else about it
+  const wchar_t* runs = L"both";  // which runs start: "both", "first" or "none"
 };
 
 void PrintTo(const StartFailure& c, std::ostream* os) { *os << c.what; }
@@ -67,27 +79,43 @@ TEST_P(StartFailureTest, PrintsItsLineAndReportsErrno) {
     TheMachine().files[kFile] = "h\nh\nStale 1000 10\n";
     TheMachine().stuck_files.insert(kFile);
   }
+  if (c.machine) c.machine(TheMachine());
   EXPECT_EQ(c.status, Survey()) << c.what;
   EXPECT_EQ(c.message, TheMachine().console) << c.what;
-  EXPECT_EQ(kDelete, TheMachine().events.back()) << c.what;
+  EXPECT_EQ(c.stuck_leftover ? 1u : 0u, TheMachine().files.count(kFile)) << "nothing left";
   EXPECT_EQ(0, figures_.smallest_free_share) << c.what;
-  if (c.stuck_leftover) {
-    const std::vector<std::wstring> expected = {kFirstRun, kDelete,
-                                                L"print Error in second spawn.", kDelete};
-    EXPECT_EQ(expected, TheMachine().events) << "no shell runs, the old listing is never read";
+  std::wstring runs;
+  for (const std::wstring& event : TheMachine().events) {
+    if (event.rfind(L"run ", 0) == 0) runs += L"first";
+    if (event.rfind(L"shell ", 0) == 0) runs = L"both";
   }
+  EXPECT_EQ(c.runs, runs.empty() ? L"none" : runs) << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, StartFailureTest,
     testing::Values(
-        StartFailure{"tool not startable", {-1, 8}, {}, 8, L"Error in first spawn.\n"},
+        StartFailure{"tool not startable", {-1, 8}, {}, 8, L"Error in first spawn.\n", false,
+                     nullptr, L"first"},
         StartFailure{"tool ended with -1: errno 0 still fails", {-1, 0}, {}, -1,
-                     L"Error in first spawn.\n"},
+                     L"Error in first spawn.\n", false, nullptr, L"first"},
         StartFailure{"shell not startable", {}, {-1, 13}, 13, L"Error in second spawn.\n"},
         StartFailure{"shell ended with -1", {}, {-1, 0}, -1, L"Error in second spawn.\n"},
-        StartFailure{"leftover listing cannot be removed", {}, {}, 13,
-                     L"Error in second spawn.\n", true}));
+        // The name taken again before the listing is created: the shell
+        // never starts, and nothing at the name is read.
+        StartFailure{"leftover listing cannot be removed", {}, {}, EEXIST,
+                     L"Error in second spawn.\n", true, nullptr, L"first"},
+        StartFailure{"listing cannot be created", {}, {}, EACCES, L"", false,
+                     [](fake::Machine& m) { m.create_file_failure = EACCES; }, L"first"},
+        StartFailure{"tool crashed part way through its listing", {},
+                     {static_cast<int>(0xC0000005u), 0, true}, EIO, kEndedAbnormally},
+        StartFailure{"listing given a second name while it was written", {}, {}, EMLINK, L"",
+                     false, [](fake::Machine& m) { m.held_file_links = 2; }},
+        StartFailure{"network working folder: cmd.exe would write elsewhere", {}, {}, EACCES,
+                     L"\aThe pools cannot be surveyed from a network folder; start the tool "
+                     L"from a folder on a drive.\n",
+                     false, [](fake::Machine& m) { m.working_folder = L"\\\\server\\share\\ops"; },
+                     L"none"}));
 
 TEST_F(PoolSurveyTest, OtherExitStatusesAreNotFailures) {
   TheMachine().run = [](const std::vector<std::wstring>&) { return platform::RunResult{3, 0}; };
@@ -99,7 +127,7 @@ TEST_F(PoolSurveyTest, ListingThatDoesNotOpenReportsErrno) {
   TheMachine().open_file_failure = 13;
   EXPECT_EQ(13, Survey());
   EXPECT_EQ(L"", TheMachine().console);
-  EXPECT_EQ(kDelete, TheMachine().events.back());
+  EXPECT_EQ(kRelease, TheMachine().events.back());
 }
 
 TEST_F(PoolSurveyTest, ListingCutShortByAReadErrorFailsTheSurvey) {
@@ -110,7 +138,7 @@ TEST_F(PoolSurveyTest, ListingCutShortByAReadErrorFailsTheSurvey) {
   EXPECT_EQ(5, Survey(50));  // EIO
   EXPECT_EQ(0, figures_.smallest_free_share);
   EXPECT_EQ(L"", TheMachine().console);
-  EXPECT_EQ(kDelete, TheMachine().events.back());
+  EXPECT_EQ(kRelease, TheMachine().events.back());
 }
 
 TEST_F(PoolSurveyTest, EmptyListingGivesTheStartValues) {
@@ -159,7 +187,7 @@ TEST_P(ProgramPlacesTest, FixedPathFirstThenTheSystemsFolders) {
   EXPECT_EQ(0, Survey());
   EXPECT_EQ(L"run " + c.tool + L" pool", TheMachine().events.at(0));
   EXPECT_EQ(L"shell " + c.shell + L": \"" + c.tool + L"\" pool > " + kFile,
-            TheMachine().events.at(2));
+            TheMachine().events.at(3));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -7,9 +7,11 @@
 #include "platform/framework.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/service.h"
 #include "platform/wide_text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <sstream>
 
@@ -140,13 +142,21 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   return machine.run ? machine.run(argv) : RunResult{};
 }
 
-RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command) {
+RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command,
+                          const HeldFile& output) {
   machine.events.push_back(L"shell " + shell + L": " + command.text);
-  if (machine.shell_result.status != -1 && machine.shell_writes_listing &&
-      machine.stuck_files.count(command.output) == 0) {
-    machine.files[command.output] = machine.listing;
+  if (machine.shell_result.status != -1 && machine.shell_writes_listing && output.handle >= 0) {
+    machine.files[output.path] = machine.listing;
   }
   return machine.shell_result;
+}
+
+void HoldInterrupts() { machine.events.push_back(L"hold interrupts"); }
+void ReleaseInterrupts() { machine.events.push_back(L"release interrupts"); }
+
+bool ServiceRuns(const std::wstring& name) {
+  machine.events.push_back(L"query " + name);
+  return machine.service_runs;
 }
 
 long ShortPathName(const std::wstring& path, std::wstring* short_path) {
@@ -189,5 +199,29 @@ bool DeleteFileAt(const std::wstring& path) {
   machine.events.push_back(L"delete " + path);
   return machine.stuck_files.count(path) == 0 && machine.files.erase(path) != 0;
 }
+
+int CreateHeldFile(const std::wstring& path, HeldFile* file) {
+  if (machine.create_file_failure != 0) return machine.create_file_failure;
+  if (machine.files.count(path) != 0) return EEXIST;
+  machine.events.push_back(L"create file " + path);
+  machine.files[path] = "";
+  file->path = path;
+  file->handle = 1;
+  return 0;
+}
+
+int ReadHeldFile(const HeldFile& file, std::unique_ptr<std::istream>* stream) {
+  if (machine.held_file_links != 1) return EMLINK;
+  return OpenFileForReading(file.path, stream);
+}
+
+void ReleaseHeldFile(HeldFile* file) {
+  if (file->handle < 0) return;
+  machine.events.push_back(L"release " + file->path);
+  machine.files.erase(file->path);
+  file->handle = -1;
+}
+
+std::wstring WorkingFolder() { return machine.working_folder; }
 
 }  // namespace platform

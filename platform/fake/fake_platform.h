@@ -35,6 +35,9 @@ struct Machine {
   // Files that no delete removes and no shell writes over (read-only, say).
   std::set<std::wstring> stuck_files;
   int open_file_failure = 0;  // OpenFileForReading fails with this errno
+  int create_file_failure = 0;  // CreateHeldFile fails with this errno
+  unsigned held_file_links = 1;  // names a held file has when it is read
+  std::wstring working_folder = L"C:\\Work";
   long read_failure_at = -1;  // a file read fails after this many bytes
   // Folders as the system reports them; empty: not reported.
   std::wstring system_folder = L"C:\\Windows\\System32";
@@ -42,12 +45,14 @@ struct Machine {
                                                L"C:\\Program Files"};
 
   // Child processes. `run` answers RunAndWait; the shell records the text of
-  // its command, writes `listing` into its output file and answers with
+  // its command, writes `listing` into the held file and answers with
   // `shell_result`.
   std::function<platform::RunResult(const std::vector<std::wstring>&)> run;
   std::string listing;
   bool shell_writes_listing = true;
   platform::RunResult shell_result;
+  // The service manager: whether it reports the monitor running.
+  bool service_runs = true;
 
   std::vector<std::wstring> events;
 };

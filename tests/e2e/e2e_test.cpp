@@ -23,6 +23,8 @@ namespace {
 
 const std::string kStopMessage = "The VLMRMON service was stopped successfully.\n";
 const std::string kStartMessage = "The VLMRMON service was started successfully.\n";
+const std::string kStartFailed =
+    "System error 2 has occurred.\n\nThe system cannot find the file specified.\n";
 
 class ScenarioTest : public testing::TestWithParam<Scenario> {};
 
@@ -31,12 +33,14 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   Machine machine;
   machine.UseLayout(s.layout);
   if (s.installed) machine.InstallTool(s.listing, s.tool_exit);
+  if (!s.monitor_starts) machine.RemoveMonitorProgram();
   machine.LayRegistry(s.release, s.before20, s.before21);
   const std::string registry_before = ReadFile(machine.registry_path());
 
   const RunResult run = machine.Run(s.args);
 
-  EXPECT_EQ(ExpectedOutput(s, SNAPRESERVE_BINARY, kStopMessage, kStartMessage), run.output);
+  EXPECT_EQ(ExpectedOutput(s, SNAPRESERVE_BINARY, kStopMessage, kStartMessage, kStartFailed),
+            run.output);
   EXPECT_EQ(s.status & 0xFF, run.status);
   EXPECT_EQ(s.after20, machine.PolicyAt(kKey20));
   EXPECT_EQ(s.after21, machine.PolicyAt(kKey21));
@@ -47,10 +51,11 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   const platform::RegFile after = machine.Registry();
   ExpectUnrelatedValuesKept(!s.release.empty(), after, after);
   EXPECT_EQ(ExpectedRecord(s), machine.ServiceRecord());
+  EXPECT_EQ(s.monitor_starts ? "RUNNING\n" : "STOPPED\n", machine.ServiceState());
 
   EXPECT_EQ(std::set<std::string>(), Entries(machine.work())) << "nothing left behind";
-  std::set<std::string> root = {"drive_c", "system.reg"};
-  if (s.restarted) root.insert("service.log");
+  std::set<std::string> root = {"drive_c", "services", "system.reg"};
+  if (Stores(s)) root.insert("service.log");
   EXPECT_EQ(root, Entries(machine.root()));
 }
 
@@ -129,14 +134,14 @@ TEST_F(StandInMachineTest, LinkedRegistryStaysALinkAndItsFileIsChanged) {
   EXPECT_EQ(link, points_to);
   EXPECT_EQ(kThirty, PolicyIn(ParsedExport(ReadFile(folder + "/velmora.reg")), kKey21));
   EXPECT_EQ(std::set<std::string>({"velmora.reg"}), Entries(folder)) << "no copy left";
-  EXPECT_EQ(std::set<std::string>({"drive_c", "managed", "service.log", "system.reg"}),
+  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "managed", "service.log", "system.reg"}),
             Entries(machine_.root()));
 }
 
 TEST_F(StandInMachineTest, MissingRegistryIsEmpty) {
   unlink(machine_.registry_path().c_str());
   EXPECT_EQ(255, machine_.Run({"30"}).status);
-  EXPECT_EQ(std::set<std::string>({"drive_c"}), Entries(machine_.root()));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "services"}), Entries(machine_.root()));
 }
 
 TEST_F(StandInMachineTest, RunUnderAParentThatIgnoresEndedChildrenSucceeds) {
@@ -237,7 +242,7 @@ TEST_F(StandInMachineTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) 
   EXPECT_EQ(6, run.status);
   EXPECT_EQ(before, ReadFile(machine_.registry_path()));
   EXPECT_EQ("", machine_.ServiceRecord());
-  EXPECT_EQ(std::set<std::string>({"drive_c", "system.reg"}), Entries(machine_.root()));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), Entries(machine_.root()));
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }
 
@@ -251,7 +256,7 @@ TEST_F(StandInMachineTest, UnwritableWorkingDirectoryFailsTheSurveyQuietly) {
   EXPECT_EQ(before, ReadFile(machine_.registry_path()));
   EXPECT_EQ("", machine_.ServiceRecord());
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
-  EXPECT_EQ(std::set<std::string>({"drive_c", "system.reg"}), Entries(machine_.root()));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), Entries(machine_.root()));
 }
 
 TEST_F(StandInMachineTest, LeftoverListingThatCannotBeRemovedIsNeverRead) {

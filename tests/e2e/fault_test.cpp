@@ -66,7 +66,7 @@ TEST_F(FaultTest, FullDiskLeavesTheRegistryByteForByte) {
   EXPECT_EQ(kTwoPools + kStoreFailed, run.output);
   EXPECT_EQ(6, run.status);
   EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
-  EXPECT_EQ(std::set<std::string>({"drive_c", "system.reg"}), RootEntries());
+  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), RootEntries());
   EXPECT_EQ("", machine_.ServiceRecord());
 }
 
@@ -81,7 +81,7 @@ TEST_F(FaultTest, CrashHalfwayThroughASaveLeavesTheRegistryByteForByte) {
   EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
   EXPECT_EQ("", machine_.ServiceRecord());
   std::set<std::string> left = RootEntries();
-  for (const char* name : {"drive_c", "system.reg", "system.reg.backup", "system.reg.bak001"}) {
+  for (const char* name : {"drive_c", "services", "system.reg", "system.reg.backup", "system.reg.bak001"}) {
     EXPECT_EQ(1u, left.erase(name)) << name;
   }
   ASSERT_EQ(1u, left.size()) << "the crashed writer's copy";
@@ -90,7 +90,7 @@ TEST_F(FaultTest, CrashHalfwayThroughASaveLeavesTheRegistryByteForByte) {
   // The next save clears away the copy that the crash left behind, and only that.
   EXPECT_EQ(0, machine_.Run({"30"}).status);
   EXPECT_EQ(kThirty, machine_.PolicyAt(kKey21));
-  EXPECT_EQ(std::set<std::string>({"drive_c", "service.log", "system.reg", "system.reg.backup",
+  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "service.log", "system.reg", "system.reg.backup",
                                    "system.reg.bak001"}),
             RootEntries());
   for (const std::string& name : backups) {
@@ -170,7 +170,7 @@ TEST_F(FaultTest, ConcurrentRunsLoseNothingAndLeaveOnePolicy) {
   for (int i = 0; i < kRuns; ++i) {
     EXPECT_EQ(std::set<std::string>(), Entries(machine_.work() + "/" + std::to_string(i)));
   }
-  EXPECT_EQ(std::set<std::string>({"drive_c", "service.log", "system.reg"}), RootEntries());
+  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "service.log", "system.reg"}), RootEntries());
 }
 
 TEST_F(FaultTest, RemovedWorkingDirectoryFailsTheSurveyAndTouchesNothing) {
@@ -184,7 +184,7 @@ TEST_F(FaultTest, RemovedWorkingDirectoryFailsTheSurveyAndTouchesNothing) {
   EXPECT_EQ(5, run.status);
   EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
-  EXPECT_EQ(std::set<std::string>({"drive_c", "system.reg"}), RootEntries());
+  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), RootEntries());
 }
 
 }  // namespace

@@ -150,18 +150,22 @@ inline std::string RegistryKeys(const std::string& release, const Policy& before
 
 /// The scenario's expected output with its marks filled in.
 inline std::string ExpectedOutput(const Scenario& scenario, const std::string& program,
-                                  const std::string& stop, const std::string& start) {
+                                  const std::string& stop, const std::string& start,
+                                  const std::string& start_failed) {
   std::string output = scenario.output;
   Replace(&output, "@PROG@", program);
   Replace(&output, "@LISTING@", scenario.listing);
   Replace(&output, "@STOP@", stop);
+  Replace(&output, "@START_FAILED@", start_failed);
   Replace(&output, "@START@", start);
   return output;
 }
 
 /// What the monitor service records: one stop, then one start that found
-/// the new policy, the one under the key this run changed; or nothing.
+/// the new policy, the one under the key this run changed; the stop alone
+/// when the monitor could not start again; or nothing.
 inline std::string ExpectedRecord(const Scenario& s) {
+  if (!s.monitor_starts) return "STOP VLMRMON\n";
   if (!s.restarted) return "";
   const Policy& in_force = s.after21 == s.before21 ? s.after20 : s.after21;
   return "STOP VLMRMON\nSTART VLMRMON MinFreespacePerPoolPercent=" + Describe(in_force.percent) +
@@ -170,7 +174,7 @@ inline std::string ExpectedRecord(const Scenario& s) {
 
 /// Whether the run stores a policy: every run that does restarts the monitor,
 /// and every other run (--show too) leaves the registry byte for byte.
-inline bool Stores(const Scenario& s) { return s.restarted; }
+inline bool Stores(const Scenario& s) { return s.restarted || !s.monitor_starts; }
 
 /// A registry export, which must parse.
 inline platform::RegFile ParsedExport(const std::string& bytes) {

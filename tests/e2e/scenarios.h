@@ -12,6 +12,7 @@
 //   @LISTING@  the pool listing, which the management tool's first run shows
 //   @STOP@     what the NET command prints when it stops the monitor service
 //   @START@    what it prints when it starts it again
+//   @START_FAILED@  what it prints when the monitor's program is gone
 
 #include <string>
 #include <vector>
@@ -59,6 +60,9 @@ struct Scenario {
   Policy after21;
   bool restarted;  // monitor stopped, then started with the policy in force
   Layout layout = Layout::kFixedPaths;
+  // False: the monitor's program is gone, so the monitor stops and does not
+  // start again (the run stores, and ends with status 7).
+  bool monitor_starts = true;
 };
 
 const char kTwoPools[] =

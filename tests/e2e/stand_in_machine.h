@@ -30,8 +30,9 @@ class Machine {
     work_ = base_ + "/work";
     product_ = root_ + "/drive_c/Program Files/Halvorn/Velmora 2.0";
     const std::string system32 = root_ + "/drive_c/WINNT/System32";
-    Shell("mkdir -p '" + product_ + "' '" + system32 + "' '" + work_ + "' && cp '" SIM_DIR
-          "/NET.exe' '" + system32 + "/NET.exe'");
+    Shell("mkdir -p '" + product_ + "' '" + system32 + "' '" + work_ + "' '" + root_ +
+          "/services' && cp '" SIM_DIR "/NET.exe' '" + system32 + "/NET.exe' && echo RUNNING > '" +
+          root_ + "/services/VLMRMON'");
   }
   ~Machine() { Shell("chmod -R u+rwx '" + base_ + "'; rm -rf '" + base_ + "'"); }
   Machine(const Machine&) = delete;
@@ -64,8 +65,10 @@ class Machine {
     WriteFile(x86 + "/pools.txt", kDecoyPools);
   }
 
+  // The management tool, and the monitor's program beside it.
   void InstallTool(const std::string& listing, int exit_status) {
-    Shell("cp '" SIM_DIR "/plexadm.exe' '" + product_ + "/plexadm.exe'");
+    Shell("cp '" SIM_DIR "/plexadm.exe' '" + product_ + "/plexadm.exe' && touch '" + product_ +
+          "/vlmrmon.exe'");
     WriteFile(product_ + "/pools.txt", listing);
     WriteFile(product_ + "/exit-status", std::to_string(exit_status & 0xFF));
   }
@@ -110,6 +113,13 @@ class Machine {
   Policy PolicyAt(const std::string& key) const { return PolicyIn(Registry(), key); }
 
   std::string ServiceRecord() const { return ReadFile(root_ + "/service.log"); }
+
+  // The service manager's record of the monitor: RUNNING or STOPPED.
+  std::string ServiceState() const { return ReadFile(root_ + "/services/VLMRMON"); }
+
+  // Takes the monitor's program away, so that the monitor stops but never
+  // starts again.
+  void RemoveMonitorProgram() { Shell("rm '" + product_ + "/vlmrmon.exe'"); }
 
  private:
   static void Shell(const std::string& command) {

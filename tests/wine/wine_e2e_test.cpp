@@ -45,6 +45,7 @@ const std::string kStopMessage =
     "The VLMRMON service is stopping.\nThe VLMRMON service was stopped successfully.\n";
 const std::string kStartMessage =
     "The VLMRMON service is starting.\nThe VLMRMON service was started successfully.\n";
+const std::string kStartFailed = "The VLMRMON service is starting.\nThe VLMRMON service could not be started.\n";
 
 // Line ends as the console shows them: the C runtime's text mode and NET
 // write "\r\n", the management tool whatever its listing holds.
@@ -87,7 +88,8 @@ class WindowsMachine {
           scratch_ + "' '" + work_ + "' '" + drive_ + "/Tools' && cp '" SNAPRESERVE_EXE "' '" +
           drive_ + "/Tools/snapreserve.exe' && rm -rf '" + drive_ + "/WINNT' && ln -s windows '" + drive_ + "/WINNT' && (test -f '" +
           product_ + "/plexadm.exe' || mv '" + product_ + "/plexadm.off' '" + product_ +
-          "/plexadm.exe')");
+          "/plexadm.exe') && (test -f '" + product_ + "/vlmrmon.exe' || mv '" + product_ +
+          "/vlmrmon.off' '" + product_ + "/vlmrmon.exe')");
   }
   WindowsMachine(const WindowsMachine&) = delete;
   WindowsMachine& operator=(const WindowsMachine&) = delete;
@@ -120,6 +122,11 @@ class WindowsMachine {
   void InstallTool(const std::string& listing, int exit_status) {
     WriteFile(tool_folder_ + "/pools.txt", listing);
     WriteFile(tool_folder_ + "/exit-status", std::to_string(exit_status));
+  }
+  // The monitor's program, which the service manager starts, goes: the
+  // monitor stops and cannot start again.
+  void RemoveMonitorProgram() {
+    Shell("mv '" + product_ + "/vlmrmon.exe' '" + product_ + "/vlmrmon.off'");
   }
   void RemoveTool() {
     Shell("mv '" + tool_folder_ + "/plexadm.exe' '" + tool_folder_ + "/plexadm.off'");
@@ -223,11 +230,13 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   machine.UseLayout(s.layout);
   machine.InstallTool(s.listing, s.tool_exit);
   if (!s.installed) machine.RemoveTool();
+  if (!s.monitor_starts) machine.RemoveMonitorProgram();
   machine.LayRegistry(s.release, s.before20, s.before21);
 
   const ToolRun run = machine.RunTool(s.args);
 
-  EXPECT_EQ(Lines(ExpectedOutput(s, kProgram, kStopMessage, kStartMessage)), Lines(run.output));
+  EXPECT_EQ(Lines(ExpectedOutput(s, kProgram, kStopMessage, kStartMessage, kStartFailed)),
+            Lines(run.output));
   EXPECT_EQ(s.status, run.status);
   const platform::RegFile after = machine.Registry();
   EXPECT_EQ(s.after20, PolicyIn(after, kKey20));
@@ -328,10 +337,11 @@ TEST_F(WindowsOnlyTest, ArgumentsReachAProgramInAFolderWithSpacesAsSent) {
 TEST_F(WindowsOnlyTest, ShellSkipsAutoRunAndGetsTheCommandAsItStands) {
   // The probe stands in for cmd.exe and reports the command line the shell
   // is given: /D, so that no AutoRun command runs first (Wine's cmd.exe runs
-  // none anyway), then /C and the command in one pair of outer quotes.
+  // none anyway), /V:OFF, so that no "!" is expanded, then /C and the
+  // command in one pair of outer quotes.
   const std::string command = "\"" + kProbeCopy + "\" pool > .\\listing.txt";
   ToolRun run = machine_.RunProbe("shell", {kProbeCopy, command});
-  EXPECT_EQ("\"" + kProbeCopy + "\" /D /C \"" + command + "\"",
+  EXPECT_EQ("\"" + kProbeCopy + "\" /D /V:OFF /C \"" + command + "\"",
             run.output.substr(0, run.output.find('\n')));
   EXPECT_EQ(0, run.status);
   // cmd.exe itself runs the program in the folder with spaces with its one

@@ -62,7 +62,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::vector<std::wstring> lines = Lines(argv[2]);
     if (lines.size() != 2) return 100;
     // The Windows platform gives cmd.exe the text alone.
-    return Ended(platform::RunThroughShell(lines[0], {{}, L"", lines[1]}));
+    return Ended(platform::RunThroughShell(lines[0], {{}, L"", lines[1]}, platform::HeldFile()));
   }
   std::string record = Utf8(GetCommandLineW()) + "\n";
   for (int i = 1; i < argc; ++i) record += Utf8(argv[i]) + "\n";

@@ -1,0 +1,39 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/machine_posix.h"
+#include "platform/service.h"
+#include "platform/wide_text.h"
+
+namespace platform {
+
+namespace {
+
+const char kServicesFolder[] = "/services/";
+const char kRunning[] = "RUNNING";
+
+}  // namespace
+
+// The record is read without waiting, and only from a regular file: anything
+// else at its name is no service.
+bool ServiceRuns(const std::wstring& name) {
+  const std::string path = MachineRoot() + kServicesFolder + EncodeUtf8(name);
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  char line[sizeof kRunning + 1] = {};
+  ssize_t got = -1;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    do {
+      got = read(fd, line, sizeof line - 1);
+    } while (got < 0 && errno == EINTR);
+  }
+  close(fd);
+  const std::string record(line, got > 0 ? static_cast<size_t>(got) : 0);
+  return record == kRunning || record == std::string(kRunning) + "\n";
+}
+
+}  // namespace platform
