@@ -57,6 +57,11 @@ class ReserveTest : public testing::Test {
 
 const std::wstring kStop = L"run C:\\WINNT\\System32\\NET.exe STOP VLMRMON";
 const std::wstring kStart = L"run C:\\WINNT\\System32\\NET.exe START VLMRMON";
+// The monitor is asked about after the restart; interrupts are held from
+// before the store to the end of the restart.
+const std::wstring kHold = L"hold interrupts";
+const std::wstring kRelease = L"release interrupts";
+const std::wstring kQuery = L"query VLMRMON";
 
 TEST_F(ReserveTest, StoresThePercentageAndRestarts) {
   TheMachine().registry[kPolicyKey21][kAbsoluteValue] = fake::Dword(1056);
@@ -64,11 +69,11 @@ TEST_F(ReserveTest, StoresThePercentageAndRestarts) {
   EXPECT_EQ(L"New allocated percentage of pool free space reserved for snapshots is 30%.\n",
             Printed());
   const std::vector<std::wstring> expected = {
-      L"remove " + kPolicyKey21 + L" MinFreespacePerPool",
+      kHold, L"remove " + kPolicyKey21 + L" MinFreespacePerPool",
       L"set " + kPolicyKey21 + L" MinFreespacePerPoolPercent=3000",
       L"print New allocated percentage of pool free space reserved for snapshots is 30%.", kStop,
-      kStart};
-  EXPECT_EQ(expected, EventsFrom(L"remove"));
+      kStart, kRelease, kQuery};
+  EXPECT_EQ(expected, EventsFrom(kHold));
 }
 
 TEST_F(ReserveTest, StoresHundredthsOfThePercentage) {
@@ -100,11 +105,11 @@ TEST_F(ReserveTest, FallsBackToTheMinimumBelow1056Mb) {
                 kTail,
             Printed());
   const std::vector<std::wstring> expected = {
-      L"remove " + kPolicyKey21 + L" MinFreespacePerPoolPercent",
+      kHold, L"remove " + kPolicyKey21 + L" MinFreespacePerPoolPercent",
       L"set " + kPolicyKey21 + L" MinFreespacePerPool=1056",
       L"print New allocated minimum amount of pool free space is 1056 MB.",
-      L"print \aSnapshot capability turned off.", kStop, kStart};
-  EXPECT_EQ(expected, EventsFrom(L"remove"));
+      L"print \aSnapshot capability turned off.", kStop, kStart, kRelease, kQuery};
+  EXPECT_EQ(expected, EventsFrom(kHold));
 }
 
 TEST_F(ReserveTest, ReserveOfExactly1056MbKeepsThePercentage) {
@@ -120,7 +125,24 @@ TEST_F(ReserveTest, ZeroTurnsSnapshotsOff) {
                 kTail,
             Printed());
   EXPECT_EQ(fake::Dword(1056).data, Policy(kAbsoluteValue)->data);
-  EXPECT_EQ(kStart, TheMachine().events.back());
+  EXPECT_EQ(kQuery, TheMachine().events.back());
+}
+
+TEST_F(ReserveTest, MonitorThatDoesNotRunAgainIsNoSuccess) {
+  // Each outcome that restarts the monitor: the policy stays stored, and the
+  // status says the monitor is not running on it.
+  const std::wstring not_running =
+      L"\aThe policy was stored, but the monitor service VLMRMON is not running.\n";
+  TheMachine().service_runs = false;
+  for (const int request : {30, 15, 0}) {
+    TheMachine().console.clear();
+    TheMachine().events.clear();
+    EXPECT_EQ(7, ApplyReserve(request)) << request;
+    ASSERT_GE(Printed().size(), not_running.size());
+    EXPECT_EQ(not_running, Printed().substr(Printed().size() - not_running.size())) << request;
+    EXPECT_EQ(2u, EventsFrom(kQuery).size()) << "said after the monitor was asked about";
+  }
+  EXPECT_EQ(fake::Dword(1056).data, Policy(kAbsoluteValue)->data);
 }
 
 TEST_F(ReserveTest, WithoutPoolsEveryRequestPasses) {
@@ -159,6 +181,16 @@ TEST_F(ReserveTest, PolicyThatCannotBeStoredIsNeverReportedAsStored) {
   EXPECT_TRUE(EventsFrom(L"run C:\\WINNT").empty()) << "service left alone";
 }
 
+TEST_F(ReserveTest, OldPolicyThatCouldNotBePutBackIsNotCalledUnchanged) {
+  TheMachine().replace_failure = platform::kRegistryRemovedNotRestored;
+  EXPECT_EQ(6, ApplyReserve(30));
+  EXPECT_EQ(L"\aThe snapshot reserve policy could not be stored, and the policy it replaces "
+            L"could not be put back.\nThe policy key now holds neither form of the policy.\n",
+            Printed());
+  EXPECT_EQ(2u, EventsFrom(kRelease).size()) << "interrupts let go, then said";
+  EXPECT_TRUE(EventsFrom(L"run C:\\WINNT").empty()) << "service left alone";
+}
+
 TEST_F(ReserveTest, MinimumThatCannotBeStoredKeepsItsFirstMessages) {
   TheMachine().replace_failure = platform::kRegistryWriteFault;
   EXPECT_EQ(6, ApplyReserve(0));
@@ -181,7 +213,7 @@ TEST_F(ReserveTest, ServiceStartIsTriedWhenTheStopFails) {
                                                  : platform::RunResult{};
   };
   EXPECT_EQ(0, ApplyReserve(30));
-  EXPECT_EQ(kStart, TheMachine().events.back());
+  EXPECT_FALSE(EventsFrom(kStart).empty()) << "the start is tried";
 }
 
 TEST_F(ReserveTest, WritesGoUnderTheProbedLayout) {
@@ -217,7 +249,8 @@ class ShowTest : public ReserveTest {
     for (const std::wstring& event : TheMachine().events) {
       EXPECT_TRUE(event.rfind(L"print ", 0) == 0 || event.rfind(L"run " + kManagementTool, 0) == 0 ||
                   event.rfind(L"shell ", 0) == 0 || event.rfind(L"open ", 0) == 0 ||
-                  event.rfind(L"delete ", 0) == 0)
+                  event.rfind(L"delete ", 0) == 0 || event.rfind(L"create file ", 0) == 0 ||
+                  event.rfind(L"release .", 0) == 0)
           << platform::EncodeUtf8(event);
     }
   }

@@ -146,11 +146,14 @@ TEST_F(FaultTest, ConcurrentRunsLoseNothingAndLeaveOnePolicy) {
     pids.push_back(machine_.Start({request}, {}, SNAPRESERVE_BINARY, &output, nullptr, work));
     outputs.push_back(output);
   }
-  std::set<int> statuses;
+  // A run that asks about the monitor just after another run stopped it
+  // finds it not running, and says so with 7; every run starts it after its
+  // own stop, so the last word is a start.
   for (size_t i = 0; i < pids.size(); ++i) {
-    statuses.insert(Machine::Finish(pids[i], outputs[i]).status);
+    const int status = Machine::Finish(pids[i], outputs[i]).status;
+    EXPECT_TRUE(status == 0 || status == 3 || status == 4 || status == 7) << status;
   }
-  EXPECT_EQ(std::set<int>({0, 3, 4}), statuses);
+  EXPECT_EQ("RUNNING\n", machine_.ServiceState());
 
   const Policy policy = machine_.PolicyAt(kKey21);
   EXPECT_NE(policy.percent == kNone, policy.absolute == kNone) << "exactly one value";
