@@ -64,6 +64,9 @@ int CreateHeldFile(const std::wstring& path, HeldFile* file);
 /// Reads a held file from its start through the tool's own handle, bytes as
 /// they are. Refused (EMLINK) when the file has gained a second name, as a
 /// hard link would give it. The stream must go before the file is released.
+///   Windows: refused (ENOENT) when cmd.exe's redirection never reached the
+///   file, which still holds the mark it was created with.
+///   Stand-in machine: refused when the name no longer leads to the file.
 int ReadHeldFile(const HeldFile& file, std::unique_ptr<std::istream>* stream);
 
 /// Closes a held file and removes its name, as long as the name still leads

@@ -6,6 +6,7 @@
 #include <io.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "platform/block_stream.h"
@@ -129,12 +130,27 @@ int NameTaken(const std::wstring& path, DWORD error) {
   return error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
 }
 
+// What a held file holds until cmd.exe's redirection empties it: a listing
+// file that still holds it was never reached by the redirection, and the
+// empty listing it would otherwise read as would let every request pass.
+const char kUnwritten[] = "\0 listing not written \0";
+const DWORD kUnwrittenSize = sizeof kUnwritten - 1;
+
+// The file's identity: its volume and its index there.
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
 }  // namespace
 
 // CREATE_NEW takes only a free name: a file or a link at it is never opened.
-// Reading and writing are shared, so that cmd.exe's redirection can open
-// and fill the file; deletion is not, so that nobody can remove, rename or
-// replace it while the tool holds it. The handle is not inherited.
+// The file is made with its mark in it, then held by a second handle that
+// only reads and shares reading and writing, so that cmd.exe's redirection
+// can open and fill it; neither shares deletion, so nobody can remove,
+// rename or replace it from its creation on. No handle is inherited.
 int CreateHeldFile(const std::wstring& path, HeldFile* file) {
   const std::wstring sddl = OwnerOnlyAccess();
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -143,25 +159,41 @@ int CreateHeldFile(const std::wstring& path, HeldFile* file) {
     return EACCES;
   }
   SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
-  const HANDLE handle =
+  const HANDLE created =
       CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   const DWORD error = GetLastError();
   LocalFree(descriptor);
-  if (handle == INVALID_HANDLE_VALUE) {
+  if (created == INVALID_HANDLE_VALUE) {
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
         error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
       return NameTaken(path, error);
     }
     return error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
   }
+  DWORD written = 0;
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (WriteFile(created, kUnwritten, kUnwrittenSize, &written, nullptr) &&
+      written == kUnwrittenSize) {
+    held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  }
+  if (held != INVALID_HANDLE_VALUE && !SameFile(created, held)) {
+    CloseHandle(held);
+    held = INVALID_HANDLE_VALUE;
+  }
+  CloseHandle(created);
+  if (held == INVALID_HANDLE_VALUE) {
+    DeleteFileW(path.c_str());
+    return EACCES;
+  }
   file->path = path;
-  file->handle = reinterpret_cast<std::intptr_t>(handle);
+  file->handle = reinterpret_cast<std::intptr_t>(held);
   return 0;
 }
 
-// Still one file on disk with one name, and not turned into a link; read from
-// its start with the tool's own handle.
+// Still one file on disk with one name, not turned into a link, and emptied
+// by the redirection; read from its start with the tool's own handle.
 int ReadHeldFile(const HeldFile& file, std::unique_ptr<std::istream>* stream) {
   const HANDLE handle = reinterpret_cast<HANDLE>(file.handle);
   BY_HANDLE_FILE_INFORMATION info;
@@ -171,12 +203,19 @@ int ReadHeldFile(const HeldFile& file, std::unique_ptr<std::istream>* stream) {
   }
   if (info.nNumberOfLinks != 1) return EMLINK;
   LARGE_INTEGER start = {};
-  if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) return EIO;
+  char head[sizeof kUnwritten] = {};
+  DWORD got = 0;
+  if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) ||
+      !ReadFile(handle, head, sizeof head, &got, nullptr) ||
+      !SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) {
+    return EIO;
+  }
+  if (got == kUnwrittenSize && std::memcmp(head, kUnwritten, kUnwrittenSize) == 0) return ENOENT;
   *stream = std::make_unique<BlockStream>(
       [handle](char* buffer, unsigned size) -> long {
-        DWORD got = 0;
-        if (!ReadFile(handle, buffer, size, &got, nullptr)) return -1;
-        return static_cast<long>(got);
+        DWORD read = 0;
+        if (!ReadFile(handle, buffer, size, &read, nullptr)) return -1;
+        return static_cast<long>(read);
       },
       [] {});
   return 0;

@@ -111,6 +111,9 @@ INSTANTIATE_TEST_SUITE_P(
                      {static_cast<int>(0xC0000005u), 0, true}, EIO, kEndedAbnormally},
         StartFailure{"listing given a second name while it was written", {}, {}, EMLINK, L"",
                      false, [](fake::Machine& m) { m.held_file_links = 2; }},
+        // An empty listing would let every request through.
+        StartFailure{"shell's redirection never reached the listing", {}, {}, ENOENT, L"", false,
+                     [](fake::Machine& m) { m.shell_writes_listing = false; }},
         StartFailure{"network working folder: cmd.exe would write elsewhere", {}, {}, EACCES,
                      L"\aThe pools cannot be surveyed from a network folder; start the tool "
                      L"from a folder on a drive.\n",

@@ -145,7 +145,7 @@ RunResult RunAndWait(const std::vector<std::wstring>& argv) {
 RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command,
                           const HeldFile& output) {
   machine.events.push_back(L"shell " + shell + L": " + command.text);
-  if (machine.shell_result.status != -1 && machine.shell_writes_listing && output.handle >= 0) {
+  if (machine.shell_result.status != -1 && output.handle >= 0) {
     machine.files[output.path] = machine.listing;
   }
   return machine.shell_result;
@@ -212,6 +212,7 @@ int CreateHeldFile(const std::wstring& path, HeldFile* file) {
 
 int ReadHeldFile(const HeldFile& file, std::unique_ptr<std::istream>* stream) {
   if (machine.held_file_links != 1) return EMLINK;
+  if (!machine.shell_writes_listing) return ENOENT;  // the redirection never reached it
   return OpenFileForReading(file.path, stream);
 }
 

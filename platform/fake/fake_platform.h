@@ -49,7 +49,7 @@ struct Machine {
   // `shell_result`.
   std::function<platform::RunResult(const std::vector<std::wstring>&)> run;
   std::string listing;
-  bool shell_writes_listing = true;
+  bool shell_writes_listing = true;  // false: the redirection never reached the file
   platform::RunResult shell_result;
   // The service manager: whether it reports the monitor running.
   bool service_runs = true;

@@ -127,6 +127,19 @@ inline std::string Stored(int percent) {
          std::to_string(percent) + "%.\n@STOP@@START@";
 }
 
+// The end of a run whose monitor stopped and did not start again.
+const char kMonitorNotRunning[] =
+    "@STOP@@START_FAILED@\aThe policy was stored, but the monitor service VLMRMON is not running.\n";
+
+// A storing run's output, ending with a monitor that did not start again.
+inline std::string NotRunning(const std::string& stored) {
+  const std::string restart = "@STOP@@START@";
+  return stored.substr(0, stored.size() - restart.size()) + kMonitorNotRunning;
+}
+
+// An exit code of error severity: an access violation.
+const int kCrashed = static_cast<int>(0xC0000005u);
+
 // What --show prints: the release and its policy key, the stored policy, the
 // survey, and every request on the pools of kTwoPools.
 inline std::string ShownRelease(const std::string& release, const std::string& key) {
@@ -262,6 +275,13 @@ inline std::vector<Scenario> Scenarios() {
        5, "@LISTING@Error in first spawn.\n", kEmpty, kMinimum, false},
       {"tool_other_exit_status_is_no_failure", {"30"}, r21, kEmpty, kEmpty, kTwoPools, true, 3,
        0, Stored(30), kEmpty, kThirty, true},
+      // A tool that crashed after part of its listing (here, without the pool
+      // that has 1% free) is not decided on.
+      {"tool_crashed_part_way_is_not_decided_on", {"50"}, r21, kEmpty, kThirty, kBigPools, true,
+       kCrashed, 5,
+       std::string("@LISTING@\aThe management tool ended abnormally; its pool listing is not "
+                   "used.\n"),
+       kEmpty, kThirty, false},
       {"empty_listing_passes_every_request", {"99"}, r21, kEmpty, kEmpty, "", true, 0,
        0, Stored(99), kEmpty, {9900, kNone}, true},
       {"last_pool_without_newline_counts", {"30"}, r21, kEmpty, kEmpty,
@@ -289,6 +309,18 @@ inline std::vector<Scenario> Scenarios() {
       {"current_server_show", {"--show"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
        0, shown_21 + kShownThirty + kShownTwoPools, kEmpty, kThirty, false,
        Layout::kCurrentServer},
+      // The monitor stops but cannot start again: the policy stays stored, and
+      // the status says the monitor is not running.
+      {"monitor_not_running_after_percentage", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       7,
+       NotRunning(Stored(30)),
+       kEmpty, kThirty, false, Layout::kFixedPaths, false},
+      {"monitor_not_running_after_minimum", {"15"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       7, NotRunning(minimum_15), kEmpty, kMinimum,
+       false, Layout::kFixedPaths, false},
+      {"monitor_not_running_after_snapshots_off", {"0"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       7, NotRunning(turned_off), kEmpty, kMinimum,
+       false, Layout::kCurrentServer, false},
       // The fixed tool path wins over the copy under (x86), which would refuse;
       // the programs planted in C:\WINNT never run.
       {"fixed_tool_path_wins_planted_winnt_never_runs", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,

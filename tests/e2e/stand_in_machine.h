@@ -70,7 +70,10 @@ class Machine {
     Shell("cp '" SIM_DIR "/plexadm.exe' '" + product_ + "/plexadm.exe' && touch '" + product_ +
           "/vlmrmon.exe'");
     WriteFile(product_ + "/pools.txt", listing);
-    WriteFile(product_ + "/exit-status", std::to_string(exit_status & 0xFF));
+    // A crash here is a signal; an exit status keeps its low 8 bits.
+    WriteFile(product_ + "/exit-status", exit_status == kCrashed
+                                              ? std::string("crash")
+                                              : std::to_string(exit_status & 0xFF));
   }
 
   // A REGEDIT4 registry with the release, the policies and unrelated values

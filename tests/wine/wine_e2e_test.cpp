@@ -45,7 +45,7 @@ const std::string kStopMessage =
     "The VLMRMON service is stopping.\nThe VLMRMON service was stopped successfully.\n";
 const std::string kStartMessage =
     "The VLMRMON service is starting.\nThe VLMRMON service was started successfully.\n";
-const std::string kStartFailed = "The VLMRMON service is starting.\nThe VLMRMON service could not be started.\n";
+const std::string kStartFailed = "The VLMRMON service is starting.\nFile not found.\n";
 
 // Line ends as the console shows them: the C runtime's text mode and NET
 // write "\r\n", the management tool whatever its listing holds.
@@ -125,7 +125,9 @@ class WindowsMachine {
   }
   // The monitor's program, which the service manager starts, goes: the
   // monitor stops and cannot start again.
+  // The monitor is made sure to run first: from then on it cannot start.
   void RemoveMonitorProgram() {
+    Wine({"net", "start", "VLMRMON"});
     Shell("mv '" + product_ + "/vlmrmon.exe' '" + product_ + "/vlmrmon.off'");
   }
   void RemoveTool() {
