@@ -171,6 +171,59 @@ TEST_F(StandInMachineTest, LinkAtTheListingNameIsReplacedNotFollowed) {
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }
 
+TEST_F(StandInMachineTest, ListingPlantedAfterTheLeftoverGoesIsNeverDecidedOn) {
+  // Someone who can make files in the working folder, but not write the
+  // tool's own, waits for the leftover to go and then, after a delay, puts
+  // at the name a listing (or a hard link to one) with room for 90%. On
+  // these pools, 40% free at most, 90% must never be stored: the run either
+  // refuses or finds the name taken.
+  const std::string name = machine_.work() + "/" + kListingName;
+  const std::string roomy = machine_.root() + "/roomy";
+  WriteFile(roomy, "h\nh\nRoomy 1000 990\n");
+  const std::string before = ReadFile(machine_.registry_path());
+  for (const std::string& plant : {"set -C; cat '" + roomy + "' > ", "ln '" + roomy + "' "}) {
+    for (const char* delay : {"0", "0.0005", "0.001", "0.002", "0.005", "0", "0.001", "0.002"}) {
+      WriteFile(name, "h\nh\nStale 1000 10\n");
+      int planted = -1;
+      const pid_t planter = StartProgram(
+          {"timeout", "20", "sh", "-c",
+           std::string("while [ -e ") + kListingName + " ]; do :; done; sleep " + delay + "; " +
+               plant + kListingName},
+          machine_.work(), nullptr, &planted);
+      const RunResult run = machine_.Run({"90"});
+      FinishProgram(planter, planted);
+      EXPECT_TRUE(run.status == 2 || run.status == 5) << plant << delay << ": " << run.status;
+      if (run.status == 5) {
+        EXPECT_EQ(kTwoPools + std::string("Error in second spawn.\n"), run.output);
+      }
+      EXPECT_EQ(before, ReadFile(machine_.registry_path()));
+      EXPECT_EQ("h\nh\nRoomy 1000 990\n", ReadFile(roomy)) << "never written through";
+      unlink(name.c_str());
+    }
+  }
+  EXPECT_EQ("", machine_.ServiceRecord());
+}
+
+TEST_F(StandInMachineTest, InterruptDuringTheStopStillStartsTheMonitor) {
+  // A NET command that interrupts the tool while it stops the monitor, as a
+  // Ctrl+C at the console would reach both, then does its work.
+  const std::string net = machine_.root() + "/drive_c/WINNT/System32/NET.exe";
+  const std::string real = machine_.root() + "/drive_c/Real/System32/NET.exe";
+  ASSERT_EQ(0, std::system(("mkdir -p \"$(dirname '" + real + "')\" && mv '" + net + "' '" +
+                            real + "'").c_str()));
+  for (const char* signal : {"INT", "TERM", "HUP", "QUIT"}) {
+    WriteFile(net, std::string("#!/bin/sh\n[ \"$1\" = STOP ] && kill -") + signal +
+                       " $PPID\nexec '" + real + "' \"$@\"\n");
+    chmod(net.c_str(), 0755);
+    unlink((machine_.root() + "/service.log").c_str());
+    const RunResult run = machine_.Run({"30"});
+    EXPECT_EQ(0, run.status) << signal;
+    EXPECT_EQ("STOP VLMRMON\nSTART VLMRMON MinFreespacePerPoolPercent=3000 MinFreespacePerPool=none\n",
+              machine_.ServiceRecord()) << signal;
+    EXPECT_EQ("RUNNING\n", machine_.ServiceState()) << signal;
+  }
+}
+
 TEST_F(StandInMachineTest, StaleListingIsOverwrittenAndRemoved) {
   WriteFile(machine_.work() + "/" + kListingName, "h\nh\nFull 1000 0\n");
   EXPECT_EQ(0, machine_.Run({"30"}).status);
