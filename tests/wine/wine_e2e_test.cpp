@@ -377,6 +377,32 @@ TEST_F(WindowsOnlyTest, ListingComesFreshThroughCmdRedirection) {
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }
 
+TEST_F(WindowsOnlyTest, ListingPlantedAfterTheLeftoverGoesIsNeverDecidedOn) {
+  // The probe waits for the leftover to go and then, after a delay, puts at
+  // the name a listing with room for 90%, held without write sharing, or a
+  // hard link to it. On these pools, 40% free at most, 90% must never be
+  // stored: the run either refuses or finds the name taken.
+  const std::string scratch = machine_.drive() + "/snapreserve-tests";
+  const std::string roomy = "h\nh\nRoomy 1000 990\n";
+  WriteFile(scratch + "/roomy.txt", roomy);
+  ASSERT_EQ(0, std::system(("cp '" ARG_PROBE_EXE "' '" + scratch + "/'").c_str()));
+  for (const char* delay : {"0", "200", "1000", "3000", "0", "0l", "200l", "1000l"}) {
+    WriteFile(machine_.work() + "/" + kListingName, "h\nh\nStale 1000 10\n");
+    const ToolRun run = machine_.RunCommand(
+        "\"" + kProgram + "\" 90", "",
+        "start \"\" /b " + kScratch + "\\argprobe.exe plant " + kListingName + " " + delay + " " +
+            kScratch + "\\roomy.txt");
+    EXPECT_TRUE(run.status == 2 || run.status == 5) << delay << ": " << run.status;
+    if (run.status == 5) {
+      EXPECT_EQ(Lines(kTwoPools + std::string("Error in second spawn.\n")), Lines(run.output));
+    }
+    EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter()) << delay;
+    EXPECT_EQ(roomy, ReadFile(scratch + "/roomy.txt")) << "never written through";
+    unlink((machine_.work() + "/" + kListingName).c_str());
+  }
+  EXPECT_EQ("", machine_.ServiceRecord());
+}
+
 TEST_F(WindowsOnlyTest, ReadOnlyLeftoverListingIsNeverRead) {
   // cmd.exe cannot write over a read-only file, so the old listing, which
   // would refuse 30%, would be read as the new one: the survey fails instead.

@@ -4,6 +4,11 @@
 //                         its arguments
 //   argprobe shell LIST   RunThroughShell: the first line of LIST is the
 //                         shell, the second the command as cmd.exe reads it
+//   argprobe plant NAME DELAY SOURCE
+//                         waits up to 20 s for NAME to go, then DELAY
+//                         microseconds, then puts SOURCE's bytes there in a
+//                         new file held for 2 s without write sharing, or,
+//                         where DELAY ends in "l", a hard link to SOURCE
 //   argprobe ...          anything else: writes its command line as it came,
 //                         then each argument as the C runtime read it, one a
 //                         line, to standard output
@@ -52,9 +57,41 @@ std::vector<std::wstring> Lines(const wchar_t* path) {
 
 int Ended(const platform::RunResult& run) { return run.status == -1 ? 100 : run.status; }
 
+// Plants a file at `name` as soon as it is gone: what someone who can
+// create files in the working folder could do between the tool's removal
+// of a leftover and its next step.
+int Plant(const wchar_t* name, const wchar_t* delay, const wchar_t* source) {
+  const ULONGLONG until = GetTickCount64() + 20000;
+  while (GetFileAttributesW(name) != INVALID_FILE_ATTRIBUTES) {
+    if (GetTickCount64() > until) return 1;
+  }
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  const LONGLONG wait = _wtoi(delay) * frequency.QuadPart / 1000000;
+  do {
+    QueryPerformanceCounter(&now);
+  } while (now.QuadPart - start.QuadPart < wait);
+  if (delay[0] != L'\0' && delay[std::wcslen(delay) - 1] == L'l') {
+    return CreateHardLinkW(name, source, nullptr) ? 0 : 2;
+  }
+  const HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 2;
+  const std::vector<std::wstring> lines = Lines(source);
+  std::string bytes;
+  for (const std::wstring& line : lines) bytes += Utf8(line) + "\n";
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  Sleep(2000);
+  CloseHandle(file);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 5 && std::wcscmp(argv[1], L"plant") == 0) return Plant(argv[2], argv[3], argv[4]);
   if (argc == 3 && std::wcscmp(argv[1], L"run") == 0) {
     return Ended(platform::RunAndWait(Lines(argv[2])));
   }
