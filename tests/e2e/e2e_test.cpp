@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -188,15 +189,23 @@ TEST_F(StandInMachineTest, SaveKeepsTheRegistryFilesModeAndOwner) {
 // opened. Each is refused as an unreadable registry and left as it is. The
 // alarm and the memory limit end a run that waits or reads on.
 TEST_F(StandInMachineTest, RegistryThatIsNoRegularFileIsRefusedAndLeftAsItIs) {
+  // The zero device. Root links to a node of its own beside the machine:
+  // were the tool ever to save through a link to /dev/zero, as root it would
+  // replace the real one. Other users cannot write /dev.
+  std::string zero = "/dev/zero";
+  if (geteuid() == 0) {
+    zero = machine_.root() + "/../zero";
+    ASSERT_EQ(0, mknod(zero.c_str(), S_IFCHR | 0666, makedev(1, 5)));
+  }
   const struct {
-    const char* plant;  // in the shell, with $R the registry's path
+    const char* plant;  // in the shell, with $R the registry's path and $Z the zero device
     bool before_the_store;
     const char* node;  // what stands there, before the run and after it
   } cases[] = {
       {"rm \"$R\" && mkfifo \"$R\"", false, "FIFO"},
       {"rm \"$R\" && mkfifo \"$R\"", true, "FIFO"},
-      {"ln -sfn /dev/zero \"$R\"", false, "link to /dev/zero"},
-      {"ln -sfn /dev/zero \"$R\"", true, "link to /dev/zero"},
+      {"ln -sfn \"$Z\" \"$R\"", false, "link to $Z"},
+      {"ln -sfn \"$Z\" \"$R\"", true, "link to $Z"},
       {"ln -sfn system.reg \"$R\"", false, "link to system.reg"},
       {"ln -sfn system.reg \"$R\"", true, "link to system.reg"},
   };
@@ -207,7 +216,10 @@ TEST_F(StandInMachineTest, RegistryThatIsNoRegularFileIsRefusedAndLeftAsItIs) {
   Replace(&usage, "@PROG@", SNAPRESERVE_BINARY);
   const std::string path = machine_.registry_path();
   for (const auto& c : cases) {
-    const std::string plant = std::string("R=\"$VELMORA_ROOT/system.reg\"; ") + c.plant;
+    const std::string plant =
+        "R=\"$VELMORA_ROOT/system.reg\"; Z='" + zero + "'; " + std::string(c.plant);
+    std::string node = c.node;
+    Replace(&node, "$Z", zero);
     InstallToolThatRuns(c.before_the_store ? plant : "");
     unlink(path.c_str());
     unlink((machine_.root() + "/service.log").c_str());
@@ -225,7 +237,7 @@ TEST_F(StandInMachineTest, RegistryThatIsNoRegularFileIsRefusedAndLeftAsItIs) {
     const std::string what = plant + (c.before_the_store ? " before the store" : " at the start");
     EXPECT_EQ(c.before_the_store ? not_stored : usage, run.output) << what;
     EXPECT_EQ(c.before_the_store ? 6 : 255, run.status) << what;
-    EXPECT_EQ(c.node, Node(path)) << what;
+    EXPECT_EQ(node, Node(path)) << what;
     EXPECT_EQ("", machine_.ServiceRecord()) << what;
     EXPECT_EQ(std::set<std::string>({"drive_c", "system.reg"}), Entries(machine_.root())) << what;
   }
