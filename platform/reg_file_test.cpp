@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/wide_text.h"
 
 namespace {
@@ -95,7 +97,9 @@ TEST(RegFileTest, Regedit4TextTypesHoldEightBitText) {
 TEST(RegFileTest, UntouchedFileComesBackByteForByte) {
   for (const std::string& bytes :
        {Utf16File(kExport), std::string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:1"),
-        std::string("\xEF\xBB\xBFREGEDIT4\r\n\r\n; only a comment\r\n\xFF raw byte\r\n")}) {
+        std::string("\xEF\xBB\xBFREGEDIT4\r\n\r\n; only a comment\r\n\xFF raw byte\r\n"),
+        // 8-bit bytes that are no UTF-8, wherever they stand.
+        std::string("REGEDIT4\n; \xE9 \xFF\n[HKEY_LOCAL_MACHINE\\A\xFF]\n\"x\xFF\"=\"\xFF\xC3\"")}) {
     RegFile file;
     int bad_line = 0;
     if (!platform::ParseRegFile(bytes, &file, &bad_line)) {
@@ -123,6 +127,7 @@ TEST(RegFileTest, SettingAnExistingValueReplacesItInPlace) {
   RegFile file = Parse(
       "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:00000001\n\"b\"=hex:01,\\\n  02\n"
       "\"C\"=dword:00000003\n[HKEY_LOCAL_MACHINE\\K]\n\"B\"=dword:00000009\n");
+  EXPECT_EQ(Dword(9).data, Value(file, L"K", L"b").data) << "the last definition counts";
   platform::SetRegValue(&file, L"k", L"B", Dword(0x20));
   EXPECT_EQ(
       "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=dword:00000001\n"
@@ -183,6 +188,30 @@ TEST(RegFileTest, ValuesOfEveryTypeSurviveAWriteAndARead) {
   }
 }
 
+TEST(RegFileTest, EditsFindEveryLineOfTheirValue) {
+  const std::string key = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n";
+  const auto remove_v = [](RegFile* file) { platform::DeleteRegValue(file, L"K", L"v"); };
+  const auto add_n = [](RegFile* file) { platform::SetRegValue(file, L"K", L"n", Dword(1)); };
+  const struct {
+    std::string before;
+    std::function<void(RegFile*)> edit;
+    std::string after;
+  } cases[] = {
+      {key + "\"v\"=dword:1\n\"w\"=dword:2\n\"V\"=dword:3\n\"x\"=dword:4\n", remove_v,
+       key + "\"w\"=dword:2\n\"x\"=dword:4\n"},
+      {key + "\"v\"=hex:01,\\\n  02\n\"w\"=dword:2\n\"v\"=hex:03,\\\n 04\n;end\n", remove_v,
+       key + "\"w\"=dword:2\n;end\n"},
+      {key + "\"a\"=hex:01,\\\n  02\n", add_n,
+       key + "\"a\"=hex:01,\\\n  02\n\"n\"=dword:00000001\n"},
+      {key + "\"a\"=hex:01,\\\n  02", add_n, key + "\"a\"=hex:01,\\\n  02\n\"n\"=dword:00000001\n"},
+  };
+  for (const auto& c : cases) {
+    RegFile file = Parse(c.before);
+    c.edit(&file);
+    EXPECT_EQ(c.after, platform::SerializeRegFile(file)) << c.before;
+  }
+}
+
 TEST(RegFileTest, DeletingAnAbsentValueChangesNothing) {
   RegFile file = Parse(Utf16File(kExport));
   EXPECT_FALSE(platform::DeleteRegValue(&file, kPolicies, L"MinFreespacePerPoolPercent"));
@@ -222,7 +251,36 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K\n", 2},
                     BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=hex:01,\\\n", 3},
                     BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\nv=1\n", 3},
-                    // UTF-16 cut short by one byte.
-                    BadFile{Utf16File(L"Windows Registry Editor Version 5.00\r\n\r\n") + "[", 3}));
+                    // UTF-16 cut short by one byte, even where that byte would read as a
+                    // line of its own that makes sense.
+                    BadFile{Utf16File(L"Windows Registry Editor Version 5.00\r\n\r\n") + "[", 3},
+                    BadFile{Utf16File(L"Windows Registry Editor Version 5.00\r\n\r\n") + ";", 3}));
+
+// The encodings at the edges of each length, and bytes that are no UTF-8,
+// which must come back as they were.
+TEST(WideTextTest, EncodesEachCharacterInBothFormsAndBack) {
+  const struct {
+    std::wstring text;
+    std::string utf8;
+    std::vector<std::uint8_t> utf16;
+  } cases[] = {
+      {L"\u007f", "\x7F", {0x7F, 0x00}},
+      {L"\u0080", "\xC2\x80", {0x80, 0x00}},
+      {L"\u07ff", "\xDF\xBF", {0xFF, 0x07}},
+      {L"\u0800", "\xE0\xA0\x80", {0x00, 0x08}},
+      {L"\uffff", "\xEF\xBF\xBF", {0xFF, 0xFF}},
+      {L"\U00010000", "\xF0\x90\x80\x80", {0x00, 0xD8, 0x00, 0xDC}},
+      {L"\U0010ffff", "\xF4\x8F\xBF\xBF", {0xFF, 0xDB, 0xFF, 0xDF}},
+      {std::wstring(1, wchar_t{0xDCFF}), "\xFF", {0xFF, 0xDC}},
+      {std::wstring(1, wchar_t{0xDC80}), "\x80", {0x80, 0xDC}},
+  };
+  for (const auto& c : cases) {
+    const std::string utf8(c.utf8);
+    EXPECT_EQ(utf8, platform::EncodeUtf8(c.text)) << utf8;
+    EXPECT_EQ(c.text, platform::DecodeUtf8(utf8)) << utf8;
+    EXPECT_EQ(c.utf16, platform::EncodeUtf16(c.text)) << utf8;
+    EXPECT_EQ(c.text, platform::DecodeUtf16(c.utf16.data(), c.utf16.size())) << utf8;
+  }
+}
 
 }  // namespace

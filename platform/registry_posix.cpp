@@ -42,12 +42,31 @@ long ReadAll(int fd, std::string* bytes) {
   }
 }
 
+// Opens the registry file for reading, or fails with errno set. Only a
+// regular file is a registry: a FIFO would wait for a writer and a device such
+// as /dev/zero never ends, so anything else is refused before a byte is read.
+// The open itself does not wait (a FIFO without a writer would); reads do.
+int OpenRegularFile(const std::string& path, struct stat* info) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, info) != 0 || !S_ISREG(info->st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    errno = EACCES;
+    return -1;
+  }
+  return fd;
+}
+
 // Reads the registry from `path` (system.reg, or the file it leads to). A
-// missing file is an empty registry; a file that does not parse is reported on
-// the console, under the name system.reg has in the machine, once per read,
-// and never used.
+// missing file is an empty registry; anything there that cannot be read as a
+// regular file is refused and left as it is; a file that does not parse is
+// reported on the console, under the name system.reg has in the machine, once
+// per read, and never used.
 long LoadRegistry(const std::string& path, RegFile* file, struct stat* info) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat own = {};
+  const int fd = OpenRegularFile(path, &own);
   if (fd < 0) {
     if (errno != ENOENT) return kRegistryAccessDenied;
     *file = NewRegFile();
@@ -55,8 +74,8 @@ long LoadRegistry(const std::string& path, RegFile* file, struct stat* info) {
     return kRegistryOk;
   }
   std::string bytes;
-  long status = ReadAll(fd, &bytes);
-  if (status == kRegistryOk && info && fstat(fd, info) != 0) status = kRegistryAccessDenied;
+  const long status = ReadAll(fd, &bytes);
+  if (info) *info = own;
   close(fd);
   if (status != kRegistryOk) return status;
   int bad_line = 0;

@@ -62,6 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 MultiText(L"2.1", L"1.0"), &kPolicyKey21},
                     ReleaseCase{"narrowing keeps low bytes only: U+0232 is '2'",
                                 fake::Text(L"\u0232.1"), &kPolicyKey21},
+                    ReleaseCase{"U+0100 is no zero unit, though its low byte is",
+                                fake::Text(L"\u0100" L"2.1"), &kPolicyKey21},
                     ReleaseCase{"text after a zero unit is not read",
                                 fake::Text(std::wstring(L"1.0\0" L"2.1", 7)), &kPolicyKey20},
                     ReleaseCase{"a DWORD release is digits only", fake::Dword(21), &kPolicyKey20},

@@ -282,6 +282,7 @@ TEST_F(ShowTest, ShowsEachFormOfTheStoredPolicy) {
       {{}, L"No snapshot reserve policy is stored.\n"},
       {{{kPercentValue, fake::Dword(3000)}}, percent + L"3000, that is 30%.\n"},
       {{{kPercentValue, fake::Dword(3050)}}, percent + L"3050, that is 30.5%.\n"},
+      {{{kPercentValue, fake::Dword(3010)}}, percent + L"3010, that is 30.1%.\n"},
       {{{kPercentValue, fake::Dword(5)}}, percent + L"5, that is 0.05%.\n"},
       {{{kPercentValue, fake::Dword(4294967295u)}}, percent + L"4294967295, that is 42949672.95%.\n"},
       {{{kAbsoluteValue, fake::Dword(2048)}}, absolute + L"= 2048, that is 2048 MB.\n"},

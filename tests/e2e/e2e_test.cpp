@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,8 +86,27 @@ class StandInMachineTest : public testing::Test {
     unlink(program.c_str());
     return run;
   }
+  std::string ToolPath() const {
+    return machine_.root() + "/drive_c/Program Files/Halvorn/Velmora 2.0/plexadm.exe";
+  }
+  // A management tool that prints the pools, then runs `command` in the shell.
+  void InstallToolThatRuns(const std::string& command) {
+    WriteFile(ToolPath(), "#!/bin/sh\ncat \"$(dirname \"$0\")/pools.txt\"\n" + command + "\n");
+    chmod(ToolPath().c_str(), 0755);
+  }
   Machine machine_;
 };
+
+// What stands at `path`: a FIFO, a link and where it leads, or a file.
+std::string Node(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return "nothing";
+  if (S_ISFIFO(info.st_mode)) return "FIFO";
+  if (!S_ISLNK(info.st_mode)) return "file";
+  char target[256] = {};
+  if (readlink(path.c_str(), target, sizeof target - 1) < 0) return "link";
+  return "link to " + std::string(target);
+}
 
 TEST_F(StandInMachineTest, Utf16RegistryKeepsItsEncoding) {
   const std::wstring text =
@@ -142,6 +163,89 @@ TEST_F(StandInMachineTest, MissingRegistryIsEmpty) {
   unlink(machine_.registry_path().c_str());
   EXPECT_EQ(255, machine_.Run({"30"}).status);
   EXPECT_EQ(std::set<std::string>({"drive_c", "services"}), Entries(machine_.root()));
+}
+
+TEST_F(StandInMachineTest, RegistryRemovedBeforeTheStoreIsEmptyAndTheStoreMakesIt) {
+  InstallToolThatRuns("rm -f \"$VELMORA_ROOT/system.reg\"");
+  EXPECT_EQ(0, machine_.Run({"30"}).status);
+  EXPECT_EQ(kThirty, machine_.PolicyAt(kKey21));
+  EXPECT_EQ(kEmpty, machine_.PolicyAt(kKey20));
+}
+
+TEST_F(StandInMachineTest, SaveKeepsTheRegistryFilesModeAndOwner) {
+  const std::string path = machine_.registry_path();
+  ASSERT_EQ(0, chmod(path.c_str(), 0640));
+  // Only root can give the file to another user (nobody); anyone else keeps it.
+  const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
+  const gid_t group = geteuid() == 0 ? 65534 : getegid();
+  ASSERT_EQ(0, chown(path.c_str(), owner, group));
+  EXPECT_EQ(0, machine_.Run({"30"}).status);
+  struct stat info;
+  ASSERT_EQ(0, stat(path.c_str(), &info));
+  EXPECT_EQ(0640u, info.st_mode & 07777);
+  EXPECT_EQ(owner, info.st_uid);
+  EXPECT_EQ(group, info.st_gid);
+  EXPECT_EQ(kThirty, machine_.PolicyAt(kKey21));
+}
+
+// A system.reg that is no regular file, there from the start or put there
+// by the management tool between the release read and the store: a FIFO
+// would wait for a writer, /dev/zero never ends, a link to itself cannot be
+// opened. Each is refused as an unreadable registry and left as it is. The
+// alarm and the memory limit end a run that waits or reads on.
+TEST_F(StandInMachineTest, RegistryThatIsNoRegularFileIsRefusedAndLeftAsItIs) {
+  // The zero device. Root links to a node of its own beside the machine:
+  // were the tool ever to save through a link to /dev/zero, as root it would
+  // replace the real one. Other users cannot write /dev.
+  std::string zero = "/dev/zero";
+  if (geteuid() == 0) {
+    zero = machine_.root() + "/../zero";
+    ASSERT_EQ(0, mknod(zero.c_str(), S_IFCHR | 0666, makedev(1, 5)));
+  }
+  const struct {
+    const char* plant;  // in the shell, with $R the registry's path and $Z the zero device
+    bool before_the_store;
+    const char* node;  // what stands there, before the run and after it
+  } cases[] = {
+      {"rm \"$R\" && mkfifo \"$R\"", false, "FIFO"},
+      {"rm \"$R\" && mkfifo \"$R\"", true, "FIFO"},
+      {"ln -sfn \"$Z\" \"$R\"", false, "link to $Z"},
+      {"ln -sfn \"$Z\" \"$R\"", true, "link to $Z"},
+      {"ln -sfn system.reg \"$R\"", false, "link to system.reg"},
+      {"ln -sfn system.reg \"$R\"", true, "link to system.reg"},
+  };
+  const std::string not_stored =
+      kTwoPools + std::string("\aThe snapshot reserve policy could not be stored.\n"
+                              "No change effected.\n");
+  std::string usage = kUsage;
+  Replace(&usage, "@PROG@", SNAPRESERVE_BINARY);
+  const std::string path = machine_.registry_path();
+  for (const auto& c : cases) {
+    const std::string plant =
+        "R=\"$VELMORA_ROOT/system.reg\"; Z='" + zero + "'; " + std::string(c.plant);
+    std::string node = c.node;
+    Replace(&node, "$Z", zero);
+    InstallToolThatRuns(c.before_the_store ? plant : "");
+    unlink(path.c_str());
+    unlink((machine_.root() + "/service.log").c_str());
+    machine_.LayRegistry("\"2.1\"", kEmpty, kMinimum);
+    if (!c.before_the_store) {
+      ASSERT_EQ(0, std::system(("VELMORA_ROOT='" + machine_.root() + "'; " + plant).c_str()));
+    }
+    int output = -1;
+    const pid_t pid = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output, [] {
+      const rlimit memory = {1 << 30, 1 << 30};
+      setrlimit(RLIMIT_AS, &memory);
+      alarm(10);
+    });
+    const RunResult run = Machine::Finish(pid, output);
+    const std::string what = plant + (c.before_the_store ? " before the store" : " at the start");
+    EXPECT_EQ(c.before_the_store ? not_stored : usage, run.output) << what;
+    EXPECT_EQ(c.before_the_store ? 6 : 255, run.status) << what;
+    EXPECT_EQ(node, Node(path)) << what;
+    EXPECT_EQ("", machine_.ServiceRecord()) << what;
+    EXPECT_EQ(std::set<std::string>({"drive_c", "system.reg"}), Entries(machine_.root())) << what;
+  }
 }
 
 TEST_F(StandInMachineTest, RunUnderAParentThatIgnoresEndedChildrenSucceeds) {
