@@ -244,7 +244,7 @@ TEST_F(StandInMachineTest, RegistryThatIsNoRegularFileIsRefusedAndLeftAsItIs) {
     EXPECT_EQ(c.before_the_store ? 6 : 255, run.status) << what;
     EXPECT_EQ(node, Node(path)) << what;
     EXPECT_EQ("", machine_.ServiceRecord()) << what;
-    EXPECT_EQ(std::set<std::string>({"drive_c", "system.reg"}), Entries(machine_.root())) << what;
+    EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), Entries(machine_.root())) << what;
   }
 }
 
