@@ -70,7 +70,7 @@ int CreateHeldFile(const std::wstring& path, HeldFile* file);
 int ReadHeldFile(const HeldFile& file, std::unique_ptr<std::istream>* stream);
 
 /// Closes a held file and removes its name, as long as the name still leads
-/// to that file.
+/// to that file (on Windows it cannot lead elsewhere).
 void ReleaseHeldFile(HeldFile* file);
 
 /// The working folder, as the system names it: a network folder begins with

@@ -122,13 +122,19 @@ int ReadHeldFile(const HeldFile& file, std::unique_ptr<std::istream>* stream) {
   return 0;
 }
 
-// Whatever is at the name by now goes, a link itself and never its target,
-// as a leftover would.
+// The name goes only while it still leads to the held file: another run in
+// the same folder may have put its own there.
 void ReleaseHeldFile(HeldFile* file) {
   if (file->handle < 0) return;
-  close(static_cast<int>(file->handle));
+  const int fd = static_cast<int>(file->handle);
+  const std::string host = HostPath(file->path);
+  struct stat held, named;
+  if (fstat(fd, &held) == 0 && lstat(host.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+      held.st_ino == named.st_ino) {
+    unlink(host.c_str());
+  }
+  close(fd);
   file->handle = -1;
-  unlink(HostPath(file->path).c_str());
 }
 
 std::wstring WorkingFolder() {

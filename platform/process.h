@@ -57,8 +57,9 @@ RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command
 /// From HoldInterrupts to ReleaseInterrupts, an interrupt does not stop the
 /// tool, so that a stopped monitor service is always started again. The
 /// programs it starts meanwhile keep the handling they would have had.
-///   Windows: Ctrl+C, Ctrl+Break and closing the console.
-///   Stand-in machine: SIGINT, SIGTERM, SIGHUP and SIGQUIT.
+///   Windows: Ctrl+C and Ctrl+Break. Closing the console, logging off or
+///   shutting down hold the tool only as long as Windows waits for it.
+///   Stand-in machine: SIGINT, SIGTERM, SIGHUP and SIGQUIT, and SIGPIPE.
 void HoldInterrupts();
 void ReleaseInterrupts();
 

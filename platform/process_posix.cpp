@@ -19,7 +19,9 @@ namespace {
 
 const char kShell[] = "/bin/sh";
 const int kNotStarted = -1;
-const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// SIGPIPE too: with the output piped into a program that ends (head, or a
+// tee that a Ctrl+C ended), the next write would end the tool.
+const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 // While interrupts are held: what each of them did before, and so what the
 // programs started meanwhile must be given back.

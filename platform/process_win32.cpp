@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <process.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -21,12 +22,15 @@ const std::wstring kQuote = L"\"";
 const std::uint32_t kErrorSeverity = 0xC0000000u;
 
 // While interrupts are held: set when they are let go, so that a handler
-// waiting on a closing console returns.
-HANDLE g_released = nullptr;
+// waiting on a closing console returns. The handler runs on a thread of its
+// own.
+bool g_holding = false;
+std::atomic<HANDLE> g_released{nullptr};
 
 // Ctrl+C and Ctrl+Break are swallowed. Closing the console, logging off or
 // shutting down end the process once the handler returns, so the handler
-// waits, as long as the system allows, for the restart to finish first.
+// waits for the restart to finish first, as long as Windows allows (about
+// five seconds for a closed console).
 BOOL WINAPI HoldInterrupt(DWORD event) {
   const HANDLE released = g_released;
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && released != nullptr) {
@@ -113,17 +117,18 @@ RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command
 // A handler of the tool's own, not the "ignore Ctrl+C" flag, which the
 // programs it starts would inherit: they keep their own default handling.
 void HoldInterrupts() {
-  if (g_released != nullptr) return;
+  if (g_holding) return;
+  g_holding = true;
   g_released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(HoldInterrupt, TRUE);
 }
 
 void ReleaseInterrupts() {
-  if (g_released == nullptr) return;
+  if (!g_holding) return;
+  g_holding = false;
   SetConsoleCtrlHandler(HoldInterrupt, FALSE);
-  SetEvent(g_released);
-  // The event stays: a handler still waiting on it must find it set.
-  g_released = nullptr;
+  // The event stays open: a handler still waiting on it must find it set.
+  if (const HANDLE released = g_released.exchange(nullptr)) SetEvent(released);
 }
 
 }  // namespace platform

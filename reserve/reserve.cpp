@@ -47,7 +47,7 @@ const std::wstring kNeitherStored =
     L"The snapshot reserve policy could not be stored, and the policy it replaces could not be "
     L"put back.\nThe policy key now holds neither form of the policy.";
 const std::wstring kMonitorNotRunning =
-    L"The policy was stored, but the monitor service VLMRMON is not running.";
+    L"The policy was stored, but the monitor service VLMRMON did not start again.";
 
 void Say(const std::wstring& text) { platform::PrintText(text + L"\n"); }
 void Alert(const std::wstring& text) { platform::PrintText(L"\a" + text + L"\n"); }
@@ -84,11 +84,12 @@ int PolicyNotStored(bool other_lost) {
 }
 
 // Restarts the monitor on the stored policy. The outcome stands only when
-// the monitor runs again afterwards.
+// NET started it and it runs afterwards: a monitor that NET could neither
+// stop nor start (no right to, say) runs on, but on the old policy.
 int RestartOnNewPolicy(int outcome) {
-  RestartMonitorService();
+  const bool started = RestartMonitorService();
   platform::ReleaseInterrupts();
-  if (!platform::ServiceRuns(kMonitorService)) {
+  if (!started || !platform::ServiceRuns(kMonitorService)) {
     Alert(kMonitorNotRunning);
     return kOutcomeMonitorNotRunning;
   }
@@ -109,10 +110,10 @@ int FinishMinimumReserve(int outcome) {
 
 }  // namespace
 
-void RestartMonitorService() {
+bool RestartMonitorService() {
   const std::wstring net = SystemProgramPath(kNetName);
   platform::RunAndWait({net, kStopWord, kMonitorService});
-  platform::RunAndWait({net, kStartWord, kMonitorService});
+  return platform::RunAndWait({net, kStartWord, kMonitorService}).status == 0;
 }
 
 ReserveDecision DecideReserve(const PoolFigures& pools, int percentage) {

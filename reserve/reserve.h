@@ -45,7 +45,8 @@ ReserveDecision DecideReserve(const PoolFigures& pools, int percentage);
 int ApplyReserve(int percentage);
 
 /// Stops the monitor service and starts it again, waiting for each command.
-/// Failures are not examined: the start is tried even when the stop failed.
-void RestartMonitorService();
+/// The start is tried even when the stop failed. True when NET reported the
+/// start done.
+bool RestartMonitorService();
 
 #endif  // SNAPRESERVE_RESERVE_RESERVE_H_

@@ -130,19 +130,25 @@ TEST_F(ReserveTest, ZeroTurnsSnapshotsOff) {
 
 TEST_F(ReserveTest, MonitorThatDoesNotRunAgainIsNoSuccess) {
   // Each outcome that restarts the monitor: the policy stays stored, and the
-  // status says the monitor is not running on it.
+  // status says the monitor is not running on it. Last, a monitor that runs
+  // on, but on the old policy: NET could neither stop nor start it.
   const std::wstring not_running =
-      L"\aThe policy was stored, but the monitor service VLMRMON is not running.\n";
+      L"\aThe policy was stored, but the monitor service VLMRMON did not start again.\n";
   TheMachine().service_runs = false;
-  for (const int request : {30, 15, 0}) {
+  const int requests[] = {30, 15, 0, 30};
+  for (const int request : requests) {
+    if (&request == &requests[3]) {
+      TheMachine().service_runs = true;
+      TheMachine().run = [](const std::vector<std::wstring>&) { return platform::RunResult{2, 0}; };
+    }
     TheMachine().console.clear();
     TheMachine().events.clear();
     EXPECT_EQ(7, ApplyReserve(request)) << request;
     ASSERT_GE(Printed().size(), not_running.size());
     EXPECT_EQ(not_running, Printed().substr(Printed().size() - not_running.size())) << request;
-    EXPECT_EQ(2u, EventsFrom(kQuery).size()) << "said after the monitor was asked about";
+    EXPECT_EQ(kStart, EventsFrom(kStart).at(0)) << "the start was tried";
   }
-  EXPECT_EQ(fake::Dword(1056).data, Policy(kAbsoluteValue)->data);
+  EXPECT_EQ(fake::Dword(3000).data, Policy(kPercentValue)->data);
 }
 
 TEST_F(ReserveTest, WithoutPoolsEveryRequestPasses) {

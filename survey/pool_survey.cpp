@@ -47,11 +47,19 @@ bool InNetworkFolder() {
 }
 
 // Reads the listing the shell wrote into the held file. A listing cut short
-// by a read error could lack the fullest pool, and is not used.
-int ReadListing(const platform::HeldFile& file, int percentage, PoolFigures* figures) {
+// by a read error could lack the fullest pool, and is not used. Nothing at
+// all from a shell that reported a failure means the shell could not run
+// the tool (cmd.exe empties the file before it looks for the program): no
+// pools were listed, and the empty listing would let every request pass.
+int ReadListing(const platform::HeldFile& file, const platform::RunResult& run, int percentage,
+                PoolFigures* figures) {
   std::unique_ptr<std::istream> listing;
   const int opened = platform::ReadHeldFile(file, &listing);
   if (opened != 0) return opened;
+  if (run.status != 0 && listing->peek() == std::char_traits<char>::eof()) {
+    platform::PrintText(kSecondSpawnFailed);
+    return ENOENT;
+  }
   const PoolFigures read = ParsePoolListing(*listing, percentage);
   if (listing->bad()) return EIO;
   *figures = read;
@@ -85,7 +93,7 @@ int SurveyIntoListing(const std::wstring& tool, int percentage, PoolFigures* fig
     platform::PrintText(kToolEndedAbnormally);
     status = EIO;
   } else {
-    status = ReadListing(file, percentage, figures);
+    status = ReadListing(file, run, percentage, figures);
   }
   platform::ReleaseHeldFile(&file);
   return status;

@@ -111,6 +111,11 @@ INSTANTIATE_TEST_SUITE_P(
                      {static_cast<int>(0xC0000005u), 0, true}, EIO, kEndedAbnormally},
         StartFailure{"listing given a second name while it was written", {}, {}, EMLINK, L"",
                      false, [](fake::Machine& m) { m.held_file_links = 2; }},
+        // The shell ran but could not run the tool (cmd.exe says 9009, sh 127,
+        // having emptied the file): no pools were listed.
+        StartFailure{"shell could not run the tool", {}, {127, 0}, ENOENT,
+                     L"Error in second spawn.\n", false,
+                     [](fake::Machine& m) { m.listing.clear(); }},
         // An empty listing would let every request through.
         StartFailure{"shell's redirection never reached the listing", {}, {}, ENOENT, L"", false,
                      [](fake::Machine& m) { m.shell_writes_listing = false; }},

@@ -129,7 +129,7 @@ inline std::string Stored(int percent) {
 
 // The end of a run whose monitor stopped and did not start again.
 const char kMonitorNotRunning[] =
-    "@STOP@@START_FAILED@\aThe policy was stored, but the monitor service VLMRMON is not running.\n";
+    "@STOP@@START_FAILED@\aThe policy was stored, but the monitor service VLMRMON did not start again.\n";
 
 // A storing run's output, ending with a monitor that did not start again.
 inline std::string NotRunning(const std::string& stored) {
