@@ -1,6 +1,7 @@
 // Simulated management tool for Windows: "pool" prints the listing kept beside
 // it in pools.txt, byte for byte; the number in exit-status beside it, if any,
-// is its exit status (-1 included).
+// is its exit status (-1 included). The word "vanish" there makes it move
+// itself aside to plexadm.off once it has listed.
 
 #include <windows.h>
 #include <fcntl.h>
@@ -45,5 +46,8 @@ int main(int argc, char** argv) {
   std::fwrite(listing.data(), 1, listing.size(), stdout);
   std::fflush(stdout);
   const std::string status = ReadAll(Beside(L"exit-status"), &found);
+  if (status.rfind("vanish", 0) == 0) {
+    return MoveFileExW(Beside(L"plexadm.exe").c_str(), Beside(L"plexadm.off").c_str(), 0) ? 0 : 1;
+  }
   return found ? std::atoi(status.c_str()) : 0;
 }

@@ -139,6 +139,9 @@ inline std::string NotRunning(const std::string& stored) {
 
 // An exit code of error severity: an access violation.
 const int kCrashed = static_cast<int>(0xC0000005u);
+// Not an exit status: the management tool lists its pools once, then takes
+// itself away, so that the shell's run finds nothing to run.
+const int kVanishes = 0x7FFF0001;
 
 // What --show prints: the release and its policy key, the stored policy, the
 // survey, and every request on the pools of kTwoPools.
@@ -275,6 +278,10 @@ inline std::vector<Scenario> Scenarios() {
        5, "@LISTING@Error in first spawn.\n", kEmpty, kMinimum, false},
       {"tool_other_exit_status_is_no_failure", {"30"}, r21, kEmpty, kEmpty, kTwoPools, true, 3,
        0, Stored(30), kEmpty, kThirty, true},
+      // The shell runs but cannot run the tool: it ends with a failure and
+      // lists nothing, which is no listing of these pools.
+      {"tool_gone_before_the_listing_run", {"99"}, r21, kEmpty, kThirty, kTwoPools, true,
+       kVanishes, 5, "@LISTING@Error in second spawn.\n", kEmpty, kThirty, false},
       // A tool that crashed after part of its listing (here, without the pool
       // that has 1% free) is not decided on.
       {"tool_crashed_part_way_is_not_decided_on", {"50"}, r21, kEmpty, kThirty, kBigPools, true,

@@ -71,9 +71,10 @@ class Machine {
           "/vlmrmon.exe'");
     WriteFile(product_ + "/pools.txt", listing);
     // A crash here is a signal; an exit status keeps its low 8 bits.
-    WriteFile(product_ + "/exit-status", exit_status == kCrashed
-                                              ? std::string("crash")
-                                              : std::to_string(exit_status & 0xFF));
+    WriteFile(product_ + "/exit-status",
+              exit_status == kCrashed    ? std::string("crash")
+              : exit_status == kVanishes ? std::string("vanish")
+                                         : std::to_string(exit_status & 0xFF));
   }
 
   // A REGEDIT4 registry with the release, the policies and unrelated values

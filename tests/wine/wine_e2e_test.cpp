@@ -121,7 +121,8 @@ class WindowsMachine {
 
   void InstallTool(const std::string& listing, int exit_status) {
     WriteFile(tool_folder_ + "/pools.txt", listing);
-    WriteFile(tool_folder_ + "/exit-status", std::to_string(exit_status));
+    WriteFile(tool_folder_ + "/exit-status",
+              exit_status == kVanishes ? std::string("vanish") : std::to_string(exit_status));
   }
   // The monitor's program, which the service manager starts, goes: the
   // monitor stops and cannot start again.
