@@ -47,7 +47,10 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   const std::string status = ReadAll(Beside(L"exit-status"), &found);
   if (status.rfind("vanish", 0) == 0) {
-    return MoveFileExW(Beside(L"plexadm.exe").c_str(), Beside(L"plexadm.off").c_str(), 0) ? 0 : 1;
+    return MoveFileExW(Beside(L"plexadm.exe").c_str(), Beside(L"plexadm.off").c_str(),
+                       MOVEFILE_REPLACE_EXISTING)
+               ? 0
+               : 1;
   }
   return found ? std::atoi(status.c_str()) : 0;
 }
