@@ -40,7 +40,7 @@ std::wstring SystemFolder();
 std::vector<std::wstring> ProgramFolders();
 
 /// Deletes a file; a link is removed, never its target. False when nothing
-/// was deleted.
+/// was deleted. A file that a run of the tool holds (below) is not deleted.
 bool DeleteFileAt(const std::wstring& path);
 
 /// A file that the tool created itself and holds open from its creation to
@@ -58,7 +58,8 @@ struct HeldFile {
 ///   Windows: open to the user, Administrators and SYSTEM. The file is held
 ///   sharing reading and writing but not deletion, so its name cannot be
 ///   removed, renamed or replaced while it is held.
-///   Stand-in machine: mode 0600.
+///   Stand-in machine: mode 0600, and locked (flock), which DeleteFileAt
+///   respects.
 int CreateHeldFile(const std::wstring& path, HeldFile* file);
 
 /// Reads a held file from its start through the tool's own handle, bytes as

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,7 +78,21 @@ std::vector<std::wstring> ProgramFolders() {
   return {L"C:\\Program Files (x86)", L"C:\\Program Files"};
 }
 
-bool DeleteFileAt(const std::wstring& path) { return unlink(HostPath(path).c_str()) == 0; }
+// A file that another run holds (below) stays, as a held file does on
+// Windows, where it cannot be deleted: the name is then taken.
+bool DeleteFileAt(const std::wstring& path) {
+  const std::string host = HostPath(path);
+  struct stat info;
+  if (lstat(host.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+    const int fd = open(host.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+      close(fd);
+      if (held) return false;
+    }
+  }
+  return unlink(host.c_str()) == 0;
+}
 
 // O_EXCL refuses anything at the name, a link too, even one that leads
 // nowhere.
@@ -91,6 +106,8 @@ int CreateHeldFile(const std::wstring& path, HeldFile* file) {
     return error;
   }
   // The mode asked for passes through the umask, which can only narrow it.
+  // The lock marks the file as held for every other run of the tool.
+  flock(fd, LOCK_EX | LOCK_NB);
   file->path = path;
   file->handle = fd;
   return 0;

@@ -308,6 +308,26 @@ TEST_F(StandInMachineTest, ListingPlantedAfterTheLeftoverGoesIsNeverDecidedOn) {
   EXPECT_EQ("", machine_.ServiceRecord());
 }
 
+TEST_F(StandInMachineTest, TwoRunsInOneFolderNeverShareAListing) {
+  // A slow management tool, and a second run started while the first one's
+  // listing run goes on: the second finds the name taken, as on Windows,
+  // and the first is undisturbed.
+  const std::string tool = machine_.root() +
+                           "/drive_c/Program Files/Halvorn/Velmora 2.0/plexadm.exe";
+  WriteFile(tool, "#!/bin/sh\nsleep 1\ncat \"$(dirname \"$0\")/pools.txt\"\n");
+  chmod(tool.c_str(), 0755);
+  int first_output = -1, second_output = -1;
+  const pid_t first = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &first_output);
+  usleep(500000);  // so that its leftover check falls in the first run's listing run
+  const pid_t second = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &second_output);
+  const RunResult second_run = Machine::Finish(second, second_output);
+  const RunResult first_run = Machine::Finish(first, first_output);
+  EXPECT_EQ(0, first_run.status);
+  EXPECT_EQ(5, second_run.status);
+  EXPECT_EQ(kTwoPools + std::string("Error in second spawn.\n"), second_run.output);
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
 TEST_F(StandInMachineTest, InterruptDuringTheStopStillStartsTheMonitor) {
   // A NET command that interrupts the tool while it stops the monitor, as a
   // Ctrl+C at the console would reach both, then does its work.
