@@ -121,12 +121,14 @@ std::wstring OwnerOnlyAccess() {
   return sddl;
 }
 
-// Why the name was not free: a folder, anything else, or no right to create.
+// Why the name was not free: a folder, anything else (a file whose deletion
+// is still pending denies even a look at it), or no right to create.
 int NameTaken(const std::wstring& path, DWORD error) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     return attributes & FILE_ATTRIBUTE_DIRECTORY ? EISDIR : EEXIST;
   }
+  if (GetLastError() == ERROR_ACCESS_DENIED) return EEXIST;
   return error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
 }
 

@@ -149,10 +149,13 @@ TEST_F(FaultTest, ConcurrentRunsLoseNothingAndLeaveOnePolicy) {
   // A run that asks about the monitor just after another run stopped it
   // finds it not running, and says so with 7; every run starts it after its
   // own stop, so the last word is a start.
+  int confirmed = 0;
   for (size_t i = 0; i < pids.size(); ++i) {
     const int status = Machine::Finish(pids[i], outputs[i]).status;
     EXPECT_TRUE(status == 0 || status == 3 || status == 4 || status == 7) << status;
+    if (status != 7) ++confirmed;
   }
+  EXPECT_GT(confirmed, 0) << "some run finds the monitor running on its policy";
   EXPECT_EQ("RUNNING\n", machine_.ServiceState());
 
   const Policy policy = machine_.PolicyAt(kKey21);
