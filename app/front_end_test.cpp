@@ -24,7 +24,13 @@ std::wstring Usage(const std::wstring& p) {
          p + L" --version\n" + p + L" -v\n" + p + L" /v\n"
          L"\tPrint the program version and exit.\n\n" +
          p + L" --show\n" + p + L" -s\n" + p + L" /s\n"
-         L"\tPrint the stored policy and what each percentage would do now, changing nothing.\n";
+         L"\tPrint the stored policy and what each percentage would do now, changing nothing.\n\n" +
+         p + L" --check <Percentage>\n" + p + L" -c <Percentage>\n" + p + L" /c <Percentage>\n"
+         L"\tSay what this percentage would do now and end as it would, changing nothing.\n\n" +
+         p + L" --json --show|--check <Percentage>\n" + p + L" -j --show|--check <Percentage>\n" +
+         p + L" /j --show|--check <Percentage>\n"
+         L"\tPrint either as one JSON document; what the management tool prints goes to standard "
+         L"error.\n";
 }
 
 std::wstring Version(const std::wstring& p) {

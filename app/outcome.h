@@ -11,6 +11,7 @@ enum Outcome : int {
   kOutcomeSnapshotsOff = 4,       // request 0: the minimum stored, snapshots off
   kOutcomeSurveyFailed = 5,       // pools could not be surveyed
   kOutcomeStoreFailed = 6,        // the policy could not be stored
+  kOutcomeAlreadyInEffect = 8,    // --check: the request would store what is stored now
   kOutcomeUsage = -1,             // usage printed: help, bad input, no release
   kOutcomeVersion = -2,           // version printed
 };

@@ -19,6 +19,15 @@ namespace {
 const char kShell[] = "/bin/sh";
 const int kNotStarted = -1;
 
+// Set once by SendChildOutputToErrors: the child's standard output becomes
+// the tool's standard error.
+bool child_output_to_errors = false;
+posix_spawn_file_actions_t output_to_errors;
+
+const posix_spawn_file_actions_t* ChildOutputActions() {
+  return child_output_to_errors ? &output_to_errors : nullptr;
+}
+
 // Exit statuses keep 8 bits here: 255 is how a child's -1 arrives.
 int ExitStatus(int wait_status) {
   if (WIFEXITED(wait_status)) {
@@ -36,7 +45,7 @@ RunResult Spawn(const std::string& program, const std::vector<std::string>& args
 
   RunResult result;
   pid_t pid = 0;
-  const int error = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ);
+  const int error = posix_spawn(&pid, program.c_str(), ChildOutputActions(), nullptr, argv.data(), environ);
   if (error != 0) {
     result.status = kNotStarted;
     result.error = error;
@@ -67,6 +76,14 @@ std::string ShellQuote(const std::string& text) {
 }
 
 }  // namespace
+
+void SendChildOutputToErrors(bool to_errors) {
+  if (to_errors && !child_output_to_errors) {
+    posix_spawn_file_actions_init(&output_to_errors);
+    posix_spawn_file_actions_adddup2(&output_to_errors, STDERR_FILENO, STDOUT_FILENO);
+  }
+  child_output_to_errors = to_errors;
+}
 
 RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   std::vector<std::string> args;

@@ -87,7 +87,13 @@ using fake::machine;
 
 bool InitializeFramework() { return machine.framework_starts; }
 
+void HoldPrintedText(std::wstring* held) { machine.held_text = held; }
+
 void PrintText(const std::wstring& text) {
+  if (machine.held_text) {
+    *machine.held_text += text;
+    return;
+  }
   machine.console += text;
   machine.events.push_back(L"print " + text.substr(0, text.find(L'\n')));
 }
@@ -133,7 +139,16 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
   return kRegistryOk;
 }
 
+bool MayStoreUnderRegistryKey(const std::wstring& path) {
+  machine.events.push_back(L"may store " + path);
+  return machine.may_store;
+}
+
 void CloseRegistryKey(RegistryKey* key) { key->path.clear(); }
+
+void SendChildOutputToErrors(bool to_errors) {
+  machine.events.push_back(to_errors ? L"child output to errors" : L"child output to output");
+}
 
 RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   machine.events.push_back(L"run " + fake::Joined(argv));

@@ -89,7 +89,13 @@ const char kUsage[] =
     "@PROG@ --version\n@PROG@ -v\n@PROG@ /v\n"
     "\tPrint the program version and exit.\n\n"
     "@PROG@ --show\n@PROG@ -s\n@PROG@ /s\n"
-    "\tPrint the stored policy and what each percentage would do now, changing nothing.\n";
+    "\tPrint the stored policy and what each percentage would do now, changing nothing.\n\n"
+    "@PROG@ --check <Percentage>\n@PROG@ -c <Percentage>\n@PROG@ /c <Percentage>\n"
+    "\tSay what this percentage would do now and end as it would, changing nothing.\n\n"
+    "@PROG@ --json --show|--check <Percentage>\n@PROG@ -j --show|--check <Percentage>\n"
+    "@PROG@ /j --show|--check <Percentage>\n"
+    "\tPrint either as one JSON document; what the management tool prints goes to standard "
+    "error.\n";
 
 const char kVersion[] =
     "@PROG@ Version 1.5.\nCopyright (C) Halvorn Corporation.\nAll rights reserved.\n";
