@@ -36,7 +36,14 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
 
   const RunResult run = machine.Run(s.args);
 
-  EXPECT_EQ(ExpectedOutput(s, SNAPRESERVE_BINARY, kStopMessage, kStartMessage), run.output);
+  const std::string expected = ExpectedOutput(s, SNAPRESERVE_BINARY, kStopMessage, kStartMessage);
+  if (IsReport(expected)) {
+    ExpectReport(run.output, expected);
+  } else {
+    EXPECT_EQ(expected, run.output);
+  }
+  EXPECT_EQ(ExpectedOutput(s, SNAPRESERVE_BINARY, kStopMessage, kStartMessage, &s.errors),
+            run.errors);
   EXPECT_EQ(s.status & 0xFF, run.status);
   EXPECT_EQ(s.after20, machine.PolicyAt(kKey20));
   EXPECT_EQ(s.after21, machine.PolicyAt(kKey21));

@@ -69,6 +69,7 @@ std::string BatchWord(const std::string& word) {
 
 struct ToolRun {
   std::string output;
+  std::string errors;  // the tool's standard error
   int status = 0;  // as %ERRORLEVEL% shows it: -1, not 255
 };
 
@@ -138,7 +139,8 @@ class WindowsMachine {
   // `before` and `after` are batch lines run just before and after the tool.
   ToolRun RunCommand(const std::string& command, const std::string& redirect = "",
                      const std::string& before = "", const std::string& after = "") {
-    for (const char* name : {"status.txt", "before.reg", "after.reg", "unrelated.reg"}) {
+    for (const char* name :
+         {"status.txt", "errors.txt", "before.reg", "after.reg", "unrelated.reg"}) {
       unlink((scratch_ + "/" + name).c_str());
     }
     const std::string batch =
@@ -152,7 +154,7 @@ class WindowsMachine {
         "reg import " + kScratch + "\\lay.reg /reg:32 >nul 2>&1\r\n"
         "reg export HKLM\\SOFTWARE\\Halvorn " + kScratch + "\\before.reg /reg:32 /y >nul 2>&1\r\n"
         "cd /d \"" + kWorkFolder + "\"\r\n" + before + "\r\n" +
-        command + redirect + "\r\n"
+        command + redirect + " 2> " + kScratch + "\\errors.txt\r\n"
         "echo status %ERRORLEVEL% > " + kScratch + "\\status.txt\r\n" + after + "\r\n"
         "cd /d C:\\\r\n"
         "reg export HKLM\\SOFTWARE\\Halvorn " + kScratch + "\\after.reg /reg:32 /y >nul 2>&1\r\n"
@@ -161,6 +163,7 @@ class WindowsMachine {
 
     ToolRun run;
     run.output = Wine({"cmd", "/c", kScratch + "\\run.bat"});
+    run.errors = ReadFile(scratch_ + "/errors.txt");
     const std::string status = ReadFile(scratch_ + "/status.txt");
     EXPECT_EQ(1, std::sscanf(status.c_str(), "status %d", &run.status)) << status;
     return run;
@@ -227,7 +230,14 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
 
   const ToolRun run = machine.RunTool(s.args);
 
-  EXPECT_EQ(Lines(ExpectedOutput(s, kProgram, kStopMessage, kStartMessage)), Lines(run.output));
+  const std::string expected = ExpectedOutput(s, kProgram, kStopMessage, kStartMessage);
+  if (IsReport(expected)) {
+    ExpectReport(run.output, expected);
+  } else {
+    EXPECT_EQ(Lines(expected), Lines(run.output));
+  }
+  EXPECT_EQ(Lines(ExpectedOutput(s, kProgram, kStopMessage, kStartMessage, &s.errors)),
+            Lines(run.errors));
   EXPECT_EQ(s.status, run.status);
   const platform::RegFile after = machine.Registry();
   EXPECT_EQ(s.after20, PolicyIn(after, kKey20));
