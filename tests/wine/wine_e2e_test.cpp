@@ -406,5 +406,41 @@ TEST_F(WindowsOnlyTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) {
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }
 
+TEST_F(WindowsOnlyTest, CheckSaysWhereThisUserMayNotStoreThePolicy) {
+  // The policy key read-only: the request would fail, so the check ends with
+  // 6, but a policy already in effect needs no rights and still gives 8.
+  // Where the key is missing, its nearest parent decides: read-only, no
+  // subkey could be made there.
+  const std::string lock = "C:\\Tools\\lockkey.exe read-only \"" + kKey21 + "\"";
+  const std::string unlock = "C:\\Tools\\lockkey.exe full \"" + kKey21 + "\"";
+  ToolRun run = machine_.RunCommand("\"" + kProgram + "\" -c 30", "", lock, unlock);
+  EXPECT_EQ(Lines(kTwoPools + std::string("A request of 30% would fail: this user may not store "
+                                          "MinFreespacePerPoolPercent = 3000 under "
+                                          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0"
+                                          "\\Policies.\n")),
+            Lines(run.output));
+  EXPECT_EQ(6, run.status);
+  EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter());
+  run = machine_.RunCommand("\"" + kProgram + "\" -c 15", "", lock, unlock);
+  EXPECT_EQ(8, run.status) << run.output;
+
+  machine_.LayRegistry("\"2.1\"", kEmpty, kEmpty);
+  const std::string lock_parent = "C:\\Tools\\lockkey.exe read-only \"" + kKey20 + "\"";
+  const std::string unlock_parent = "C:\\Tools\\lockkey.exe full \"" + kKey20 + "\"";
+  run = machine_.RunCommand("\"" + kProgram + "\" -j -c 30", "", lock_parent, unlock_parent);
+  EXPECT_EQ(6, run.status);
+  ExpectReport(run.output,
+               Report("check", 6, R"("2.1")", JsonKey(kKey21), JsonPolicy(kEmpty),
+                      kSurveyTwoPools,
+                      CheckFields(30, R"("percentage")", "MinFreespacePerPoolPercent", 3000,
+                                  "null", false, "false")));
+  EXPECT_EQ(Lines(kTwoPools), Lines(run.errors));
+  EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter()) << "no key created";
+  run = machine_.RunCommand("\"" + kProgram + "\" -c 30");
+  EXPECT_EQ(0, run.status) << "with the parent open again: " << run.output;
+  EXPECT_EQ("", machine_.ServiceRecord());
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
 }  // namespace
 }  // namespace e2e
