@@ -50,31 +50,13 @@ bool BeginsAny(const std::wstring& arg, const wchar_t* a, const wchar_t* b, cons
 
 // The request (0 to 99) that an argument makes, or kUsage.
 int Request(const std::wstring& arg) {
-  return Request(arg);
-}
-
-// The calls of two and three arguments: --check N, --json --show and
-// --json --check N; the one-argument calls as above.
-Asked ExpectedCall(const std::vector<std::wstring>& args) {
-  Asked asked;
-  if (args.size() != 3 && args.size() != 4) {
-    asked.what = Expected(args);
-    return asked;
+  long long value = 0;
+  size_t i = 0;
+  for (; i < arg.size() && arg[i] >= L'0' && arg[i] <= L'9' && value <= 99; ++i) {
+    value = value * 10 + (arg[i] - L'0');
   }
-  asked.json = BeginsAny(args[1], L"--json", L"-j", L"/j");
-  const size_t check_at = asked.json ? 2 : 1;
-  if (asked.json && args.size() == 3 && BeginsAny(args[2], L"--show", L"-s", L"/s")) {
-    asked.what = kShow;
-    return asked;
-  }
-  if (args.size() != check_at + 2 || !BeginsAny(args[check_at], L"--check", L"-c", L"/c")) {
-    asked.json = false;
-    return asked;
-  }
-  asked.what = Request(args[check_at + 1]);
-  asked.check = asked.what != kUsage;
-  asked.json = asked.json && asked.check;
-  return asked;
+  if (i == 0 || value > 99) return kUsage;
+  return static_cast<int>(value);
 }
 
 // -1, -2 or kShow, or the request (0 to 99) the arguments make.
