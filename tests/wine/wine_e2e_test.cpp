@@ -410,7 +410,9 @@ TEST_F(WindowsOnlyTest, CheckSaysWhereThisUserMayNotStoreThePolicy) {
   // The policy key read-only: the request would fail, so the check ends with
   // 6, but a policy already in effect needs no rights and still gives 8.
   // Where the key is missing, its nearest parent decides: read-only, no
-  // subkey could be made there.
+  // subkey could be made there (Wine refuses the missing key's open outright
+  // then, where Windows reports it missing and asks the parent); open again,
+  // the key would be made there, and the check says so, making nothing.
   const std::string lock = "C:\\Tools\\lockkey.exe read-only \"" + kKey21 + "\"";
   const std::string unlock = "C:\\Tools\\lockkey.exe full \"" + kKey21 + "\"";
   ToolRun run = machine_.RunCommand("\"" + kProgram + "\" -c 30", "", lock, unlock);
