@@ -54,7 +54,9 @@ const char kSnapshotsOff[] = "snapshots-off";
 const char kMinimum[] = "minimum";
 const char kPercentage[] = "percentage";
 
-const char kEscapedNames[] = "bfnrt";
+// The control characters the library writes in short form, and those forms.
+const char kShortControls[] = "\b\f\n\r\t";
+const char kShortNames[] = "bfnrt";
 const char kHexDigits[] = "0123456789abcdef";
 
 const wchar_t kBell = L'\a';
@@ -149,14 +151,13 @@ std::string AsciiDocument(const Json& document) {
       continue;
     }
     const char next = dumped[++i];
-    static const char kControls[] = "\b\f\n\r\t";
-    const char* named = std::char_traits<char>::find(kEscapedNames, 5, next);
+    const char* named = std::char_traits<char>::find(kShortNames, sizeof kShortNames - 1, next);
     if (named == nullptr) {
       text.push_back(c);
       text.push_back(next);
       continue;
     }
-    const auto control = static_cast<unsigned char>(kControls[named - kEscapedNames]);
+    const auto control = static_cast<unsigned char>(kShortControls[named - kShortNames]);
     text += "\\u00";
     text.push_back(kHexDigits[control >> 4]);
     text.push_back(kHexDigits[control & 0xF]);

@@ -47,11 +47,11 @@ struct ShellCommand {
 ///   to; the file is readable by its owner only.
 RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command);
 
-/// From this call on, for the whole process when `to_errors` is true, the
-/// programs that RunAndWait and RunThroughShell start write their standard
-/// output to the tool's standard error, so that the tool's own standard
-/// output carries nothing of theirs. A shell's redirection still sends the
-/// listing into its file.
+/// For the whole process, from this call on: with `to_errors`, the programs
+/// that RunAndWait and RunThroughShell start write their standard output to
+/// the tool's standard error, so that the tool's own standard output carries
+/// nothing of theirs. A shell's redirection still sends the listing into its
+/// file.
 void SendChildOutputToErrors(bool to_errors);
 
 }  // namespace platform

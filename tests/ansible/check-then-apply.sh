@@ -17,6 +17,8 @@ mkdir "$scratch/work"
 printf '%s\n' '[stand_in]' \
   "localhost ansible_connection=local ansible_python_interpreter=/usr/bin/python3" \
   > "$scratch/inventory"
+# Ansible wants a UTF-8 locale, which a bare container may not set.
+export LC_ALL=C.UTF-8
 export ANSIBLE_NOCOLOR=1 ANSIBLE_HOME="$scratch/ansible" ANSIBLE_LOCAL_TEMP="$scratch/tmp"
 export ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_DEPRECATION_WARNINGS=0
 
