@@ -2,26 +2,34 @@
 
 #include <string>
 
+#include "app/json_report.h"
 #include "app/outcome.h"
 #include "platform/ascii_case.h"
 #include "platform/console.h"
 #include "platform/framework.h"
 #include "policy/policy_store.h"
+#include "reserve/check.h"
 #include "reserve/reserve.h"
 #include "reserve/show.h"
+
+const std::wstring kToolName = L"snapreserve";
+const std::wstring kToolVersion = L"1.5";
 
 namespace {
 
 const std::wstring kFrameworkFailed = L"Fatal Error: MFC initialization failed\n";
 
 // Tested in this order: help first, then version, then show. An argument
-// matches when it begins with an entry's characters, in any case.
+// matches when it begins with an entry's characters, in any case. Check and
+// JSON come first in their own calls of two and three arguments.
 const std::wstring kHelpSwitches[] = {L"--help", L"-h", L"/?"};
 const std::wstring kVersionSwitches[] = {L"--version", L"-v", L"/v"};
 const std::wstring kShowSwitches[] = {L"--show", L"-s", L"/s"};
+const std::wstring kCheckSwitches[] = {L"--check", L"-c", L"/c"};
+const std::wstring kJsonSwitches[] = {L"--json", L"-j", L"/j"};
 
 const std::wstring kVersionText =
-    L"Version 1.5.\n"
+    L"Version " + kToolVersion + L".\n"
     L"Copyright (C) Halvorn Corporation.\n"
     L"All rights reserved.";
 
@@ -35,8 +43,20 @@ const std::wstring kInvalidInputLine = L"An invalid input also prints this messa
 const std::wstring kVersionLine = L"Print the program version and exit.";
 const std::wstring kShowLine =
     L"Print the stored policy and what each percentage would do now, changing nothing.";
+const std::wstring kCheckLine =
+    L"Say what this percentage would do now and end as it would, changing nothing.";
+const std::wstring kJsonOr = L"|";
+const std::wstring kJsonLine =
+    L"Print either as one JSON document; what the management tool prints goes to standard error.";
 
 bool IsAsciiDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+bool MatchesAny(const std::wstring& arg, const std::wstring (&entries)[3]) {
+  for (const std::wstring& entry : entries) {
+    if (platform::BeginsWithFolded(arg, entry)) return true;
+  }
+  return false;
+}
 
 // The value of the argument's leading digits. Anything beyond the highest
 // request reads as just above it, so no digit string can wrap into range.
@@ -47,6 +67,35 @@ int LeadingNumber(const std::wstring& arg) {
     if (value > kHighestRequest) return kHighestRequest + 1;
   }
   return value;
+}
+
+// A request: its first character an ASCII digit (a digit of another script
+// would convert to nothing, and an empty request would read as 0, turning
+// snapshots off), its leading digits, not above the highest request.
+bool ReadRequest(const std::wstring& arg, int* request) {
+  if (arg.empty() || !IsAsciiDigit(arg[0])) return false;
+  *request = LeadingNumber(arg);
+  return *request <= kHighestRequest;
+}
+
+// The calls of two and three arguments: --check N, --json --show and
+// --json --check N. Anything else is the usage.
+int RunCheckOrReport(const std::wstring& program, const std::vector<std::wstring>& args) {
+  const bool json = MatchesAny(args[1], kJsonSwitches);
+  const size_t check_at = json ? 2 : 1;
+  int request = 0;
+  if (json && args.size() == 3 && MatchesAny(args[2], kShowSwitches)) return ReportShowAsJson();
+  if (args.size() != check_at + 2 || !MatchesAny(args[check_at], kCheckSwitches) ||
+      !ReadRequest(args[check_at + 1], &request)) {
+    PrintUsage(program);
+    return kOutcomeUsage;
+  }
+  if (json) return ReportCheckAsJson(request);
+  if (ProbeRelease() <= 0) {
+    PrintUsage(program);
+    return kOutcomeUsage;
+  }
+  return CheckReserve(request);
 }
 
 }  // namespace
@@ -65,7 +114,16 @@ void PrintUsage(const std::wstring& program) {
   for (const std::wstring& entry : kVersionSwitches) PrintText(program + L" " + entry + L"\n");
   PrintText(L"\t" + kVersionLine + L"\n\n");
   for (const std::wstring& entry : kShowSwitches) PrintText(program + L" " + entry + L"\n");
-  PrintText(L"\t" + kShowLine + L"\n");
+  PrintText(L"\t" + kShowLine + L"\n\n");
+  for (const std::wstring& entry : kCheckSwitches) {
+    PrintText(program + L" " + entry + L" " + kPercentageWord + L"\n");
+  }
+  PrintText(L"\t" + kCheckLine + L"\n\n");
+  for (const std::wstring& entry : kJsonSwitches) {
+    PrintText(program + L" " + entry + L" " + kShowSwitches[0] + kJsonOr + kCheckSwitches[0] + L" " +
+              kPercentageWord + L"\n");
+  }
+  PrintText(L"\t" + kJsonLine + L"\n");
 }
 
 void PrintVersion(const std::wstring& program) {
@@ -78,6 +136,7 @@ int RunReserveTool(const std::vector<std::wstring>& args) {
     return kOutcomeFrameworkFailed;
   }
   const std::wstring program = args.empty() ? std::wstring() : args[0];
+  if (args.size() == 3 || args.size() == 4) return RunCheckOrReport(program, args);
   if (args.size() != 2) {
     PrintUsage(program);
     return kOutcomeUsage;
@@ -98,14 +157,8 @@ int RunReserveTool(const std::vector<std::wstring>& args) {
   for (const std::wstring& entry : kShowSwitches) {
     if (platform::BeginsWithFolded(arg, entry)) return ShowReserve();
   }
-  // Only the ASCII digits count: a digit of another script would convert to
-  // nothing, and an empty request would read as 0, turning snapshots off.
-  if (arg.empty() || !IsAsciiDigit(arg[0])) {
-    PrintUsage(program);
-    return kOutcomeUsage;
-  }
-  const int request = LeadingNumber(arg);
-  if (request > kHighestRequest) {
+  int request = 0;
+  if (!ReadRequest(arg, &request)) {
     PrintUsage(program);
     return kOutcomeUsage;
   }

@@ -4,8 +4,13 @@
 #include <string>
 #include <vector>
 
-/// The whole run: framework start-up, the one argument, the help, version
-/// and show switches, the release probe and the reserve decision. `args` holds the
+/// The tool's name and version number, as the JSON report gives them.
+extern const std::wstring kToolName;     // snapreserve
+extern const std::wstring kToolVersion;  // 1.5
+
+/// The whole run: framework start-up, the arguments (one, or a check or a
+/// JSON report: two or three), the help, version, show, check and JSON
+/// switches, the release probe and the reserve decision. `args` holds the
 /// program name first. Returns the outcome code that becomes the exit status.
 int RunReserveTool(const std::vector<std::wstring>& args);
 

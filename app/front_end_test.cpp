@@ -24,7 +24,13 @@ std::wstring Usage(const std::wstring& p) {
          p + L" --version\n" + p + L" -v\n" + p + L" /v\n"
          L"\tPrint the program version and exit.\n\n" +
          p + L" --show\n" + p + L" -s\n" + p + L" /s\n"
-         L"\tPrint the stored policy and what each percentage would do now, changing nothing.\n";
+         L"\tPrint the stored policy and what each percentage would do now, changing nothing.\n\n" +
+         p + L" --check <Percentage>\n" + p + L" -c <Percentage>\n" + p + L" /c <Percentage>\n"
+         L"\tSay what this percentage would do now and end as it would, changing nothing.\n\n" +
+         p + L" --json --show|--check <Percentage>\n" + p + L" -j --show|--check <Percentage>\n" +
+         p + L" /j --show|--check <Percentage>\n"
+         L"\tPrint either as one JSON document; what the management tool prints goes to standard "
+         L"error.\n";
 }
 
 std::wstring Version(const std::wstring& p) {
@@ -47,14 +53,17 @@ class FrontEndTest : public testing::Test {
   }
 };
 
+const std::wstring kShowBegins = L"The installed release is \"2.1\".\n";
+const std::wstring kCheckBegins = L"A request of 30% would store MinFreespacePerPoolPercent = 3000 ";
+const std::wstring kReportBegins = L"{\n  \"tool\": \"snapreserve\",\n";
+
 struct ArgumentCase {
   std::vector<std::wstring> args;
   int status;
   bool version;       // else usage
   bool show = false;  // the stored policy and the requests, not usage nor version
+  std::wstring begins = kShowBegins;  // with `show`: how the console begins
 };
-
-const std::wstring kShowBegins = L"The installed release is \"2.1\".\n";
 
 void PrintTo(const ArgumentCase& c, std::ostream* os) {
   for (const std::wstring& arg : c.args) *os << '[' << platform::EncodeUtf8(arg) << ']';
@@ -66,13 +75,14 @@ TEST_P(ArgumentTest, AnswersWithUsageVersionOrShow) {
   const ArgumentCase& c = GetParam();
   EXPECT_EQ(c.status, Run(c.args));
   if (c.show) {
-    EXPECT_EQ(0u, TheMachine().console.rfind(kShowBegins, 0)) << TheMachine().console;
+    EXPECT_EQ(0u, TheMachine().console.rfind(c.begins, 0)) << TheMachine().console;
   } else {
     EXPECT_EQ(c.version ? Version(kProgram) : Usage(kProgram), TheMachine().console);
   }
   EXPECT_TRUE(fake::FindValue(kPolicyKey21, kPercentValue) == nullptr);
   for (const std::wstring& event : TheMachine().events) {
     EXPECT_NE(0u, event.rfind(L"set ", 0)) << "no registry write";
+    EXPECT_NE(0u, event.rfind(L"create ", 0)) << "no key created";
     EXPECT_EQ(std::wstring::npos, event.find(L"VLMRMON")) << "no service command";
   }
 }
@@ -100,7 +110,39 @@ INSTANTIATE_TEST_SUITE_P(
                     ArgumentCase{{L"/Sx"}, 0, false, true}, ArgumentCase{{L"--s"}, -1, false},
                     ArgumentCase{{L"--sh"}, -1, false}, ArgumentCase{{L"s"}, -1, false},
                     ArgumentCase{{L"-s", L"30"}, -1, false},
-                    ArgumentCase{{L"-hs"}, -1, false}, ArgumentCase{{L"-vs"}, -2, true}));
+                    ArgumentCase{{L"-hs"}, -1, false}, ArgumentCase{{L"-vs"}, -2, true},
+                    // --check N and --json: two and three arguments.
+                    ArgumentCase{{L"--check", L"30"}, 0, false, true, kCheckBegins},
+                    ArgumentCase{{L"-c", L"30%"}, 0, false, true, kCheckBegins},
+                    ArgumentCase{{L"/C", L"030"}, 0, false, true, kCheckBegins},
+                    ArgumentCase{{L"-CHECKIT", L"30"}, 0, false, true, kCheckBegins},
+                    ArgumentCase{{L"--c", L"30"}, -1, false}, ArgumentCase{{L"c", L"30"}, -1, false},
+                    ArgumentCase{{L"-c"}, -1, false}, ArgumentCase{{L"-c", L""}, -1, false},
+                    ArgumentCase{{L"-c", L"100"}, -1, false},
+                    ArgumentCase{{L"-c", L"-5"}, -1, false},
+                    ArgumentCase{{L"-c", L"\u0663"}, -1, false},
+                    ArgumentCase{{L"-c", L"99999999999999999999"}, -1, false},
+                    ArgumentCase{{L"-c", L"30", L"30"}, -1, false},
+                    ArgumentCase{{L"-c", L"-s"}, -1, false},
+                    ArgumentCase{{L"-h", L"30"}, -1, false}, ArgumentCase{{L"-v", L"30"}, -1, false},
+                    ArgumentCase{{L"30", L"-c"}, -1, false},
+                    ArgumentCase{{L"--json", L"--show"}, 0, false, true, kReportBegins},
+                    ArgumentCase{{L"-J", L"-S"}, 0, false, true, kReportBegins},
+                    ArgumentCase{{L"/jason", L"/showall"}, 0, false, true, kReportBegins},
+                    ArgumentCase{{L"-j", L"-c", L"30"}, 0, false, true, kReportBegins},
+                    ArgumentCase{{L"/J", L"--CHECK", L"7x"}, 0, false, true, kReportBegins},
+                    ArgumentCase{{L"-j"}, -1, false}, ArgumentCase{{L"--j", L"-s"}, -1, false},
+                    ArgumentCase{{L"-j", L"30"}, -1, false},
+                    ArgumentCase{{L"-j", L"-h"}, -1, false},
+                    ArgumentCase{{L"-j", L"-v"}, -1, false},
+                    ArgumentCase{{L"-j", L"-j"}, -1, false},
+                    ArgumentCase{{L"-j", L"-c"}, -1, false},
+                    ArgumentCase{{L"-j", L"-c", L"100"}, -1, false},
+                    ArgumentCase{{L"-j", L"-s", L"30"}, -1, false},
+                    ArgumentCase{{L"-j", L"-c", L"30", L"x"}, -1, false},
+                    ArgumentCase{{L"-j", L"-j", L"-c", L"30"}, -1, false},
+                    ArgumentCase{{L"-s", L"-j"}, -1, false},
+                    ArgumentCase{{L"-c", L"-j", L"30"}, -1, false}));
 
 struct RequestCase {
   std::wstring arg;
@@ -149,6 +191,43 @@ TEST_F(FrontEndTest, ShowWithoutAReleaseNamesTheValueInsteadOfTheUsage) {
             TheMachine().console);
   EXPECT_TRUE(TheMachine().registry.empty());
   EXPECT_EQ(1u, TheMachine().events.size()) << "nothing run";
+}
+
+TEST_F(FrontEndTest, JsonReportIsTheOnlyOutputAsciiWithTheSurveysFailureInside) {
+  // Each byte of the release is the character of that number (the euro
+  // sign's low byte is 0xAC), escaped like the tab; the survey's failure line
+  // goes into the document, and the management tool writes to standard error
+  // from its first run on.
+  TheMachine().registry[kVersionsKey][kReleaseValue] = fake::Text(L"2.1\u00e9\u20ac\t\"\\");
+  TheMachine().run = [](const std::vector<std::wstring>&) { return platform::RunResult{-1, 0}; };
+  EXPECT_EQ(5, Run({L"-j", L"-s"}));
+  EXPECT_EQ(L"{\n"
+            L"  \"tool\": \"snapreserve\",\n"
+            L"  \"version\": \"1.5\",\n"
+            L"  \"mode\": \"show\",\n"
+            L"  \"status\": 5,\n"
+            L"  \"release\": \"2.1\\u00e9\\u00ac\\u0009\\\"\\\\\",\n"
+            L"  \"policy_key\": \"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Halvorn\\\\Velmora\\\\2.0"
+            L"\\\\Policies\",\n"
+            L"  \"stored\": {\n"
+            L"    \"MinFreespacePerPoolPercent\": null,\n"
+            L"    \"MinFreespacePerPool\": null\n"
+            L"  },\n"
+            L"  \"survey\": {\n"
+            L"    \"ran\": true,\n"
+            L"    \"ok\": false,\n"
+            L"    \"error\": \"Error in first spawn.\",\n"
+            L"    \"smallest_free_share\": null,\n"
+            L"    \"smallest_capacity_mb\": null\n"
+            L"  },\n"
+            L"  \"requests\": null,\n"
+            L"  \"messages\": []\n"
+            L"}\n",
+            TheMachine().console);
+  const auto& events = TheMachine().events;
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(L"child output to errors", events[0]);
+  EXPECT_EQ(0u, events[1].rfind(L"run ", 0)) << events[1];
 }
 
 TEST_F(FrontEndTest, ProgramNameIsPrintedAsPassed) {

@@ -12,6 +12,7 @@ enum Outcome : int {
   kOutcomeSurveyFailed = 5,       // pools could not be surveyed
   kOutcomeStoreFailed = 6,        // the policy could not be stored
   kOutcomeMonitorNotRunning = 7,  // the policy stored, but the monitor does not run
+  kOutcomeAlreadyInEffect = 8,    // --check: the request would store what is stored now
   kOutcomeUsage = -1,             // usage printed: help, bad input, no release
   kOutcomeVersion = -2,           // version printed
 };

@@ -2,9 +2,10 @@
 // bytes, each word UTF-8), against the in-memory machine, where release 2.1
 // is installed and one huge, empty pool passes every request. The only
 // results are the usage (-1), the version (-2), the show (0, with no registry
-// write and no service command), or a request from 0 to 99 handed on, and
-// stored (0, or 4 for 0); which one is decided here on its own from the front
-// end's rules.
+// write and no service command), a request from 0 to 99 handed on, and
+// stored (0, or 4 for 0), its check (the same status, nothing written), or
+// the JSON report of the show or of a check (an ASCII document, nothing
+// written); which one is decided here on its own from the front end's rules.
 
 #include <cstdint>
 #include <cstdlib>
@@ -24,6 +25,14 @@ const int kUsage = -1;
 const int kVersion = -2;
 const int kShow = -3;  // not an outcome: the show, which ends with 0
 
+// What the arguments ask for: kUsage, kVersion, kShow or a request, and
+// whether it is only checked, and whether as a JSON report.
+struct Asked {
+  int what = kUsage;
+  bool check = false;
+  bool json = false;
+};
+
 bool Begins(const std::wstring& arg, const wchar_t* entry) {
   size_t i = 0;
   for (; entry[i] != L'\0'; ++i) {
@@ -33,6 +42,21 @@ bool Begins(const std::wstring& arg, const wchar_t* entry) {
     if (c != entry[i]) return false;
   }
   return true;
+}
+
+bool BeginsAny(const std::wstring& arg, const wchar_t* a, const wchar_t* b, const wchar_t* c) {
+  return Begins(arg, a) || Begins(arg, b) || Begins(arg, c);
+}
+
+// The request (0 to 99) that an argument makes, or kUsage.
+int Request(const std::wstring& arg) {
+  long long value = 0;
+  size_t i = 0;
+  for (; i < arg.size() && arg[i] >= L'0' && arg[i] <= L'9' && value <= 99; ++i) {
+    value = value * 10 + (arg[i] - L'0');
+  }
+  if (i == 0 || value > 99) return kUsage;
+  return static_cast<int>(value);
 }
 
 // -1, -2 or kShow, or the request (0 to 99) the arguments make.
@@ -48,13 +72,31 @@ int Expected(const std::vector<std::wstring>& args) {
   for (const wchar_t* show : {L"--show", L"-s", L"/s"}) {
     if (Begins(arg, show)) return kShow;
   }
-  long long value = 0;
-  size_t i = 0;
-  for (; i < arg.size() && arg[i] >= L'0' && arg[i] <= L'9' && value <= 99; ++i) {
-    value = value * 10 + (arg[i] - L'0');
+  return Request(arg);
+}
+
+// The calls of two and three arguments: --check N, --json --show and
+// --json --check N; the one-argument calls as above.
+Asked ExpectedCall(const std::vector<std::wstring>& args) {
+  Asked asked;
+  if (args.size() != 3 && args.size() != 4) {
+    asked.what = Expected(args);
+    return asked;
   }
-  if (i == 0 || value > 99) return kUsage;
-  return static_cast<int>(value);
+  asked.json = BeginsAny(args[1], L"--json", L"-j", L"/j");
+  const size_t check_at = asked.json ? 2 : 1;
+  if (asked.json && args.size() == 3 && BeginsAny(args[2], L"--show", L"-s", L"/s")) {
+    asked.what = kShow;
+    return asked;
+  }
+  if (args.size() != check_at + 2 || !BeginsAny(args[check_at], L"--check", L"-c", L"/c")) {
+    asked.json = false;
+    return asked;
+  }
+  asked.what = Request(args[check_at + 1]);
+  asked.check = asked.what != kUsage;
+  asked.json = asked.json && asked.check;
+  return asked;
 }
 
 }  // namespace
@@ -78,11 +120,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   machine.listing = "h\nh\nHuge 2000000000 2000000000\n";
 
   const int outcome = RunReserveTool(args);
-  const int expected = Expected(args);
+  const Asked asked = ExpectedCall(args);
+  const int expected = asked.what;
   const std::wstring& printed = machine.console;
   const platform::RegistryValue* percent = fake::FindValue(kPolicyKey21, kPercentValue);
   const platform::RegistryValue* absolute = fake::FindValue(kPolicyKey21, kAbsoluteValue);
 
+  if (asked.json || asked.check) {
+    // A report or a check: the status the request would give, its own
+    // beginning, nothing stored; a report is ASCII from end to end.
+    const int status = expected == kShow ? 0 : expected == 0 ? 4 : 0;
+    const std::wstring begins = asked.json ? L"{\n  \"tool\": \"snapreserve\"" : L"A request of ";
+    if (outcome != status || printed.compare(0, begins.size(), begins) != 0 || percent ||
+        absolute) {
+      std::abort();
+    }
+    for (wchar_t c : printed) {
+      if (asked.json && (c < 0x20 || c > 0x7E) && c != L'\n') std::abort();
+    }
+    for (const std::wstring& event : machine.events) {
+      if (event.compare(0, 4, L"set ") == 0 || event.compare(0, 7, L"remove ") == 0 ||
+          event.compare(0, 7, L"create ") == 0 || event.find(L"VLMRMON") != std::wstring::npos) {
+        std::abort();
+      }
+    }
+    return 0;
+  }
   if (expected == kUsage) {
     if (outcome != kUsage || printed.compare(0, 7, L"\aUsage:") != 0) std::abort();
   } else if (expected == kVersion) {

@@ -8,6 +8,8 @@ namespace platform {
 
 namespace {
 
+std::wstring* held_text = nullptr;
+
 // Each "\n" as "\r\n", as the C runtime's text mode wrote it.
 std::wstring WindowsLineEnds(const std::wstring& text) {
   std::wstring lines;
@@ -68,7 +70,13 @@ void WriteConverted(HANDLE file, const std::wstring& text) {
 // runtime might still hold for stdout goes first. A console is given the
 // text as it is, so every letter of a program path shows; a file or pipe is
 // given the bytes of the console's code page.
+void HoldPrintedText(std::wstring* held) { held_text = held; }
+
 void PrintText(const std::wstring& text) {
+  if (held_text) {
+    *held_text += text;
+    return;
+  }
   std::fflush(stdout);
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return;

@@ -63,6 +63,13 @@ RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command
 void HoldInterrupts();
 void ReleaseInterrupts();
 
+/// For the whole process, from this call on: with `to_errors`, the programs
+/// that RunAndWait and RunThroughShell start write their standard output to
+/// the tool's standard error, so that the tool's own standard output carries
+/// nothing of theirs. A shell's redirection still sends the listing into its
+/// file.
+void SendChildOutputToErrors(bool to_errors);
+
 }  // namespace platform
 
 #endif  // SNAPRESERVE_PLATFORM_PROCESS_H_

@@ -28,6 +28,10 @@ const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 bool g_holding = false;
 struct sigaction g_before[sizeof kInterrupts / sizeof kInterrupts[0]];
 
+// Set by SendChildOutputToErrors: the child's standard output becomes the
+// tool's standard error (unless the child writes into a held file).
+bool child_output_to_errors = false;
+
 // Exit statuses keep 8 bits here: 255 is how a child's -1 arrives.
 RunResult Ended(int wait_status) {
   RunResult result;
@@ -56,7 +60,11 @@ RunResult Spawn(const std::string& program, const std::vector<std::string>& args
   posix_spawnattr_t attributes;
   posix_spawn_file_actions_init(&actions);
   posix_spawnattr_init(&attributes);
-  if (output >= 0) posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+  if (output >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+  } else if (child_output_to_errors) {
+    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+  }
   if (g_holding) {
     sigset_t defaults;
     sigemptyset(&defaults);
@@ -92,6 +100,8 @@ std::string ShellQuote(const std::string& text) {
 }
 
 }  // namespace
+
+void SendChildOutputToErrors(bool to_errors) { child_output_to_errors = to_errors; }
 
 RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   std::vector<std::string> args;

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <io.h>
 #include <process.h>
 
 #include <atomic>
@@ -39,6 +40,35 @@ BOOL WINAPI HoldInterrupt(DWORD event) {
   return TRUE;
 }
 
+bool child_output_to_errors = false;
+
+// While a child runs with its output sent to standard error, the tool's
+// standard output is its standard error, both as the C runtime's descriptor
+// (which the child's runtime inherits) and as the handle a program without
+// one writes to; afterwards it is standard output again.
+class ChildOutputToErrors {
+ public:
+  ChildOutputToErrors() {
+    if (!child_output_to_errors) return;
+    output_ = GetStdHandle(STD_OUTPUT_HANDLE);
+    saved_ = _dup(1);
+    _dup2(2, 1);
+    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+  }
+  ~ChildOutputToErrors() {
+    if (saved_ < 0) return;
+    _dup2(saved_, 1);
+    _close(saved_);
+    SetStdHandle(STD_OUTPUT_HANDLE, output_);
+  }
+  ChildOutputToErrors(const ChildOutputToErrors&) = delete;
+  ChildOutputToErrors& operator=(const ChildOutputToErrors&) = delete;
+
+ private:
+  HANDLE output_ = nullptr;
+  int saved_ = -1;
+};
+
 // The program's name as the C runtime reads it back: up to the next quote
 // when it begins with one, else up to the first space or tab, with no escapes
 // at all. A path holds no quote, so quotes around it are all it needs.
@@ -78,6 +108,7 @@ RunResult Spawn(const std::wstring& program, const std::vector<std::wstring>& wo
   for (const std::wstring& word : words) pointers.push_back(word.c_str());
   pointers.push_back(nullptr);
   RunResult result;
+  const ChildOutputToErrors redirected;
   errno = 0;
   const intptr_t status = _wspawnv(_P_WAIT, program.c_str(), pointers.data());
   result.status = static_cast<int>(status);
@@ -90,6 +121,8 @@ RunResult Spawn(const std::wstring& program, const std::vector<std::wstring>& wo
 }
 
 }  // namespace
+
+void SendChildOutputToErrors(bool to_errors) { child_output_to_errors = to_errors; }
 
 RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   if (argv.empty()) return {-1, ENOENT};

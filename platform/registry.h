@@ -87,6 +87,16 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
 long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
                           const std::wstring& name, const RegistryValue& value);
 
+/// Whether this user could store values under the key `path` as
+/// CreateRegistryKey and ReplaceRegistryValue do, creating the key where it
+/// is missing. Asks only: nothing is created or written.
+///   Windows: the key opens with the rights CreateRegistryKey asks for; where
+///   it is missing, its nearest existing parent opens for creating subkeys.
+///   Stand-in machine: the registry file could be replaced, its folder (for
+///   a link, the folder of the file it leads to) open to this user for
+///   reading, writing and searching.
+bool MayStoreUnderRegistryKey(const std::wstring& path);
+
 /// Releases an open key.
 void CloseRegistryKey(RegistryKey* key);
 

@@ -231,6 +231,13 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
   });
 }
 
+// A store opens the file's folder to lock it, makes its new copy there and
+// renames it over the file; all three need the folder open to this user.
+bool MayStoreUnderRegistryKey(const std::wstring& /*path*/) {
+  const RegistryTarget target = ResolveRegistryFile();
+  return faccessat(AT_FDCWD, target.folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) == 0;
+}
+
 void CloseRegistryKey(RegistryKey* key) { key->path.clear(); }
 
 }  // namespace platform

@@ -11,6 +11,8 @@ namespace platform {
 namespace {
 
 const REGSAM kView = KEY_WOW64_32KEY;
+// What CreateRegistryKey asks of the policy key.
+const REGSAM kStoreRights = KEY_ALL_ACCESS;
 
 HKEY Handle(const RegistryKey& key) { return reinterpret_cast<HKEY>(key.handle); }
 
@@ -51,7 +53,7 @@ long OpenRegistryKey(const std::wstring& path, RegistryKey* key) {
 long CreateRegistryKey(const std::wstring& path, RegistryKey* key) {
   HKEY handle = nullptr;
   const long status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                                      KEY_ALL_ACCESS | kView, nullptr, &handle, nullptr);
+                                      kStoreRights | kView, nullptr, &handle, nullptr);
   if (status != ERROR_SUCCESS) return status;
   key->path = path;
   key->handle = reinterpret_cast<std::uintptr_t>(handle);
@@ -81,6 +83,26 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
     return kRegistryRemovedNotRestored;
   }
   return stored;
+}
+
+// The key opens with the rights a store asks for. A missing key is created
+// under its nearest existing parent, which must then let this user create
+// subkeys; the keys between are the new key's own.
+bool MayStoreUnderRegistryKey(const std::wstring& path) {
+  std::wstring key = path;
+  REGSAM rights = kStoreRights;
+  for (;;) {
+    HKEY handle = nullptr;
+    const long status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, rights | kView, &handle);
+    if (status == ERROR_SUCCESS) {
+      RegCloseKey(handle);
+      return true;
+    }
+    const size_t parent = key.rfind(L'\\');
+    if (status != ERROR_FILE_NOT_FOUND || parent == std::wstring::npos) return false;
+    key.resize(parent);
+    rights = KEY_CREATE_SUB_KEY;
+  }
 }
 
 void CloseRegistryKey(RegistryKey* key) {

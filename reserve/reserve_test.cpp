@@ -255,7 +255,7 @@ class ShowTest : public ReserveTest {
     for (const std::wstring& event : TheMachine().events) {
       EXPECT_TRUE(event.rfind(L"print ", 0) == 0 || event.rfind(L"run " + kManagementTool, 0) == 0 ||
                   event.rfind(L"shell ", 0) == 0 || event.rfind(L"open ", 0) == 0 ||
-                  event.rfind(L"delete ", 0) == 0 || event.rfind(L"create file ", 0) == 0 ||
+                  event.rfind(L"delete ", 0) == 0 || event.rfind(L"hold file ", 0) == 0 ||
                   event.rfind(L"release .", 0) == 0)
           << platform::EncodeUtf8(event);
     }

@@ -99,24 +99,30 @@ std::wstring WhatItDoes(Outcome outcome) {
 
 // Every request, in order, as runs of requests with the same outcome.
 void SayRequests(const PoolFigures& pools) {
-  std::vector<Outcome> outcomes;
-  for (int request = kLowestRequest; request <= kHighestRequest; ++request) {
-    outcomes.push_back(DecideRequest(pools, request));
-  }
   Say(kRequestsNow);
-  size_t first = 0;
-  for (size_t last = 0; last < outcomes.size(); ++last) {
-    if (last + 1 < outcomes.size() && outcomes[last + 1] == outcomes[first]) continue;
-    std::wstring range = std::to_wstring(kLowestRequest + static_cast<int>(first));
-    if (last != first) {
-      range += L" " + kRangeTo + L" " + std::to_wstring(kLowestRequest + static_cast<int>(last));
-    }
-    Say(L"\t" + range + L" " + WhatItDoes(outcomes[first]));
-    first = last + 1;
+  for (const RequestRun& run : RequestRuns(pools)) {
+    std::wstring range = std::to_wstring(run.first);
+    if (run.last != run.first) range += L" " + kRangeTo + L" " + std::to_wstring(run.last);
+    Say(L"\t" + range + L" " + WhatItDoes(run.outcome));
   }
 }
 
 }  // namespace
+
+std::wstring FullPolicyKey() { return kMachineRoot + kKeySeparator + PolicyKey(); }
+
+std::vector<RequestRun> RequestRuns(const PoolFigures& pools) {
+  std::vector<RequestRun> runs;
+  for (int request = kLowestRequest; request <= kHighestRequest; ++request) {
+    const Outcome outcome = DecideRequest(pools, request);
+    if (!runs.empty() && runs.back().outcome == outcome) {
+      runs.back().last = request;
+    } else {
+      runs.push_back({request, request, outcome});
+    }
+  }
+  return runs;
+}
 
 int ShowReserve() {
   std::string release;
@@ -126,7 +132,7 @@ int ShowReserve() {
     return kOutcomeUsage;
   }
   Say(kReleaseIs + L" \"" + Widened(release) + L"\".");
-  Say(kPolicyKeyIs + L" " + kMachineRoot + kKeySeparator + PolicyKey() + L".");
+  Say(kPolicyKeyIs + L" " + FullPolicyKey() + L".");
   SayStoredPolicy();
 
   PoolFigures pools;

@@ -1,6 +1,12 @@
 #ifndef SNAPRESERVE_RESERVE_SHOW_H_
 #define SNAPRESERVE_RESERVE_SHOW_H_
 
+#include <string>
+#include <vector>
+
+#include "app/outcome.h"
+#include "survey/pool_listing.h"
+
 /// Shows, changing nothing: the installed release and the policy key it
 /// selects, the stored policy, the pool survey as a request runs it, and what
 /// each request from kLowestRequest to kHighestRequest would come to on these
@@ -9,5 +15,20 @@
 /// release is readable; kOutcomeSurveyFailed when the pools could not be
 /// surveyed. Never stores a policy nor touches the monitor service.
 int ShowReserve();
+
+/// The policy key of the probed layout as the tool names it, from
+/// HKEY_LOCAL_MACHINE down.
+std::wstring FullPolicyKey();
+
+/// Requests from `first` to `last` that come to the same outcome.
+struct RequestRun {
+  int first;
+  int last;
+  Outcome outcome;
+};
+
+/// What each request from kLowestRequest to kHighestRequest would come to on
+/// the surveyed pools, as DecideReserve decides it, in runs, in order.
+std::vector<RequestRun> RequestRuns(const PoolFigures& pools);
 
 #endif  // SNAPRESERVE_RESERVE_SHOW_H_

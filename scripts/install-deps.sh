@@ -1,10 +1,12 @@
 #!/bin/sh
 # Installs, from Debian's packages and only when missing, what one command of
 # this project needs:
-#   scripts/install-deps.sh build    CMake, make and g++: the native tool (the demo)
+#   scripts/install-deps.sh build    CMake, make, g++ and nlohmann/json: the native tool (the demo)
 #   scripts/install-deps.sh test     the build's, GoogleTest, clang with its sanitizer and
-#                                    libFuzzer runtimes, valgrind, and the windows group
-#   scripts/install-deps.sh windows  MinGW-w64 for both Windows programs, and Wine to run
+#                                    libFuzzer runtimes, valgrind, the JSON Schema validator
+#                                    for the reports, Ansible for the playbook test, and the
+#                                    windows group
+#   scripts/install-deps.sh windows  MinGW-w64 and nlohmann/json for both Windows programs, and Wine to run
 #                                    them: 64-bit Wine, and 32-bit Wine (adding the i386
 #                                    architecture) only where the 32-bit program's tests
 #                                    can run (see wine-mode.sh)
@@ -16,6 +18,7 @@ missing=""
 need() {  # need PACKAGE TEST...: PACKAGE unless the test holds
   package=$1
   shift
+  case "$missing " in *" $package "*) return ;; esac
   "$@" >/dev/null 2>&1 || missing="$missing $package"
 }
 has() { command -v "$1"; }
@@ -24,8 +27,10 @@ build() {
   need cmake has cmake
   need make has make
   need g++ has g++
+  need nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
 }
 windows() {
+  need nlohmann-json3-dev test -f /usr/include/nlohmann/json.hpp
   need g++-mingw-w64-i686 has i686-w64-mingw32-g++
   need g++-mingw-w64-x86-64 has x86_64-w64-mingw32-g++
   need wine64 test -x /usr/lib/wine/wine64
@@ -47,6 +52,8 @@ for group in "${@:-build}"; do
       need clang has clang++
       need libclang-rt-dev ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a
       need valgrind has valgrind
+      need python3-jsonschema /usr/bin/python3 -c 'import jsonschema; jsonschema.Draft202012Validator'
+      need ansible-core has ansible-playbook
       windows
       ;;
     windows) windows ;;

@@ -19,7 +19,7 @@ const std::wstring kShellRun =
     L"shell C:\\Windows\\System32\\cmd.exe: \"" + kTool + L"\" pool > " + kFile;
 const std::wstring kOpen = L"open " + kFile;
 const std::wstring kDelete = L"delete " + kFile;
-const std::wstring kCreate = L"create file " + kFile;
+const std::wstring kCreate = L"hold file " + kFile;
 const std::wstring kRelease = L"release " + kFile;
 const std::wstring kEndedAbnormally =
     L"\aThe management tool ended abnormally; its pool listing is not used.\n";

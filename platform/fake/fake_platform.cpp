@@ -89,7 +89,13 @@ using fake::machine;
 
 bool InitializeFramework() { return machine.framework_starts; }
 
+void HoldPrintedText(std::wstring* held) { machine.held_text = held; }
+
 void PrintText(const std::wstring& text) {
+  if (machine.held_text) {
+    *machine.held_text += text;
+    return;
+  }
   machine.console += text;
   machine.events.push_back(L"print " + text.substr(0, text.find(L'\n')));
 }
@@ -135,7 +141,16 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
   return kRegistryOk;
 }
 
+bool MayStoreUnderRegistryKey(const std::wstring& path) {
+  machine.events.push_back(L"may store " + path);
+  return machine.may_store;
+}
+
 void CloseRegistryKey(RegistryKey* key) { key->path.clear(); }
+
+void SendChildOutputToErrors(bool to_errors) {
+  machine.events.push_back(to_errors ? L"child output to errors" : L"child output to output");
+}
 
 RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   machine.events.push_back(L"run " + fake::Joined(argv));
@@ -203,7 +218,7 @@ bool DeleteFileAt(const std::wstring& path) {
 int CreateHeldFile(const std::wstring& path, HeldFile* file) {
   if (machine.create_file_failure != 0) return machine.create_file_failure;
   if (machine.files.count(path) != 0) return EEXIST;
-  machine.events.push_back(L"create file " + path);
+  machine.events.push_back(L"hold file " + path);
   machine.files[path] = "";
   file->path = path;
   file->handle = 1;

@@ -22,6 +22,7 @@ struct Machine {
   // Framework and console.
   bool framework_starts = true;
   std::wstring console;
+  std::wstring* held_text = nullptr;  // HoldPrintedText's
 
   // Registry: key path (as first created) -> value name -> value. Keys and
   // names match without regard to case.
@@ -29,6 +30,7 @@ struct Machine {
   long open_failure = 0;                     // OpenRegistryKey fails with this
   long create_failure = 0;                   // CreateRegistryKey fails with this
   long replace_failure = 0;                  // ReplaceRegistryValue fails with this
+  bool may_store = true;                     // MayStoreUnderRegistryKey answers this
 
   // Files of the machine (Windows paths) and of the working directory.
   std::map<std::wstring, std::string> files;

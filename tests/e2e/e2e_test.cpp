@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <set>
 
 #include "platform/reg_file.h"
@@ -52,8 +53,18 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
 
   const RunResult run = machine.Run(s.args);
 
-  EXPECT_EQ(ExpectedOutput(s, SNAPRESERVE_BINARY, kStopMessage, kStartMessage, kStartFailed),
-            run.output);
+  const std::string expected =
+      ExpectedOutput(s, SNAPRESERVE_BINARY, kStopMessage, kStartMessage, kStartFailed);
+  if (IsReport(expected)) {
+    ExpectReport(run.output, expected);
+  } else {
+    EXPECT_EQ(expected, run.output);
+  }
+  if (s.errors != kAnyErrors) {
+    EXPECT_EQ(ExpectedOutput(s, SNAPRESERVE_BINARY, kStopMessage, kStartMessage, kStartFailed,
+                             &s.errors),
+              run.errors);
+  }
   EXPECT_EQ(s.status & 0xFF, run.status);
   EXPECT_EQ(s.after20, machine.PolicyAt(kKey20));
   EXPECT_EQ(s.after21, machine.PolicyAt(kKey21));
@@ -445,6 +456,129 @@ TEST_F(StandInMachineTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) 
   EXPECT_EQ("", machine_.ServiceRecord());
   EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), Entries(machine_.root()));
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
+TEST_F(StandInMachineTest, CheckSaysWhereThisUserMayNotStoreThePolicy) {
+  // The registry's folder closed to the user, as in the test above: the
+  // request would fail, so the check ends with 6; a policy already in effect
+  // needs no rights, so that check still says 8.
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as another user";
+  chmod(machine_.work().c_str(), 0777);
+  chmod(machine_.registry_path().c_str(), 0644);
+  chmod(machine_.root().c_str(), 0555);
+  const std::string before = ReadFile(machine_.registry_path());
+  const RunResult check = RunAsAnotherUser({"-c", "30"});
+  const RunResult in_effect = RunAsAnotherUser({"-c", "15"});
+  const RunResult report = RunAsAnotherUser({"-j", "-c", "30"});
+  chmod(machine_.root().c_str(), 0755);
+  EXPECT_EQ(kTwoPools + std::string("A request of 30% would fail: this user may not store "
+                                    "MinFreespacePerPoolPercent = 3000 under HKEY_LOCAL_MACHINE\\"
+                                    "SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies.\n"),
+            check.output);
+  EXPECT_EQ(6, check.status);
+  EXPECT_EQ(8, in_effect.status);
+  EXPECT_EQ(6, report.status);
+  ExpectReport(report.output,
+               Report("check", 6, R"("2.1")", JsonKey(kKey21), JsonPolicy(kMinimum),
+                      kSurveyTwoPools,
+                      CheckFields(30, R"("percentage")", "MinFreespacePerPoolPercent", 3000,
+                                  "null", false, "false")));
+  EXPECT_EQ(kTwoPools, report.errors);
+  EXPECT_EQ(before, ReadFile(machine_.registry_path()));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), Entries(machine_.root()));
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
+TEST_F(StandInMachineTest, CheckAsksTheFolderOfTheFileALinkedRegistryLeadsTo) {
+  // system.reg links into a folder of its own: that folder decides, as it
+  // does for the store, not the root that holds the link.
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as another user";
+  const std::string folder = machine_.root() + "/managed";
+  ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+  ASSERT_EQ(0, rename(machine_.registry_path().c_str(), (folder + "/velmora.reg").c_str()));
+  ASSERT_EQ(0, symlink("managed/velmora.reg", machine_.registry_path().c_str()));
+  chmod((folder + "/velmora.reg").c_str(), 0644);
+  chmod(machine_.work().c_str(), 0777);
+  chmod(folder.c_str(), 0777);
+  chmod(machine_.root().c_str(), 0555);
+  const RunResult open_folder = RunAsAnotherUser({"-c", "30"});
+  chmod(folder.c_str(), 0555);
+  chmod(machine_.root().c_str(), 0777);
+  const RunResult closed_folder = RunAsAnotherUser({"-c", "30"});
+  chmod(machine_.root().c_str(), 0755);
+  chmod(folder.c_str(), 0755);
+  EXPECT_EQ(0, open_folder.status) << open_folder.output;
+  EXPECT_EQ(6, closed_folder.status) << closed_folder.output;
+  EXPECT_EQ(kMinimum, PolicyIn(ParsedExport(ReadFile(folder + "/velmora.reg")), kKey21));
+}
+
+TEST_F(StandInMachineTest, CheckEndsAsTheRequestThenDoes) {
+  // Many machines: pools, release, a stored policy (often the one the
+  // request would store), a management tool that fails now and then, and
+  // now and then a user who may not store. On each, the check's status is
+  // the status the request then ends with, and 8 exactly
+  // where the request stored what was already there; without rights it
+  // fails with 6 then, as it fails today.
+  std::mt19937 random(20261207);
+  auto below = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  const bool can_change_user = geteuid() == 0;
+  std::set<int> seen;
+  for (int round = 0; round < 40; ++round) {
+    Machine machine;
+    std::string listing = "Pool name  Capacity(MB)  Free(MB)\n---------  ----  ----\n";
+    for (int pool = below(4); pool > 0; --pool) {
+      const int capacity = 500 + below(below(2) == 0 ? 8000 : 300000);
+      listing += "P" + std::to_string(pool) + "  " + std::to_string(capacity) + "  " +
+                 std::to_string(below(capacity + 1)) + "\n";
+    }
+    machine.InstallTool(listing, below(10) == 0 ? -1 : 0);
+    const int request = below(3) == 0 ? 0 : below(100);
+    const Policy choices[] = {kEmpty, kMinimum, {request * 100LL, kNone}, {1000, kNone},
+                              {request * 100LL, 1056}};
+    const Policy policy = choices[below(5)];
+    const bool layout21 = below(2) == 0;
+    machine.LayRegistry(layout21 ? "\"2.1\"" : "\"2.0\"", layout21 ? kEmpty : policy,
+                        layout21 ? policy : kEmpty);
+    const std::string key = layout21 ? kKey21 : kKey20;
+    const bool no_rights = can_change_user && below(4) == 0;
+    if (no_rights) {
+      chmod(machine.work().c_str(), 0777);
+      chmod(machine.registry_path().c_str(), 0644);
+      chmod(machine.root().c_str(), 0555);
+    }
+    auto run = [&](const std::vector<std::string>& args) {
+      if (!no_rights) return machine.Run(args);
+      const std::string program = machine.root() + "/../snapreserve";
+      EXPECT_EQ(0, std::system(("cp '" SNAPRESERVE_BINARY "' '" + program + "'").c_str()));
+      chmod((machine.root() + "/..").c_str(), 0755);
+      const RunResult ran = machine.Run(
+          args, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"},
+          program);
+      unlink(program.c_str());
+      return ran;
+    };
+    const std::string percent = std::to_string(request);
+    const RunResult check = run({"-c", percent});
+    const Policy before = machine.PolicyAt(key);
+    const RunResult applied = run({percent});
+    chmod(machine.root().c_str(), 0755);
+    const Policy after = machine.PolicyAt(key);
+    SCOPED_TRACE("round " + std::to_string(round) + ", request " + percent + ", listing\n" +
+                 listing + check.output);
+    seen.insert(check.status);
+    if (check.status == 8) {
+      EXPECT_EQ(no_rights ? 6 : 0, applied.status == 3 || applied.status == 4 ? 0 : applied.status);
+      EXPECT_EQ(before, after);
+    } else {
+      EXPECT_EQ(check.status, applied.status);
+      if (applied.status == 0 || applied.status == 3 || applied.status == 4) {
+        EXPECT_FALSE(before == after) << "a request the check did not call in effect changes";
+      }
+    }
+  }
+  std::set<int> every = {0, 2, 3, 4, 5, 8};
+  if (can_change_user) every.insert(6);
+  EXPECT_EQ(every, seen) << "every status the check gives was seen";
 }
 
 TEST_F(StandInMachineTest, UnwritableWorkingDirectoryFailsTheSurveyQuietly) {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -65,6 +66,7 @@ inline void Replace(std::string* text, const std::string& mark, const std::strin
 
 struct RunResult {
   std::string output;
+  std::string errors;  // standard error, where the runner collected it
   int status = 0;  // the exit status, or -1000 less the signal that ended it
 };
 
@@ -148,17 +150,55 @@ inline std::string RegistryKeys(const std::string& release, const Policy& before
   return reg;
 }
 
-/// The scenario's expected output with its marks filled in.
+/// The scenario's expected output (or, with `text`, that text) with its
+/// marks filled in.
 inline std::string ExpectedOutput(const Scenario& scenario, const std::string& program,
                                   const std::string& stop, const std::string& start,
-                                  const std::string& start_failed) {
-  std::string output = scenario.output;
+                                  const std::string& start_failed,
+                                  const std::string* text = nullptr) {
+  std::string output = text ? *text : scenario.output;
   Replace(&output, "@PROG@", program);
   Replace(&output, "@LISTING@", scenario.listing);
   Replace(&output, "@STOP@", stop);
   Replace(&output, "@START_FAILED@", start_failed);
   Replace(&output, "@START@", start);
   return output;
+}
+
+/// Whether the expected output is the JSON report.
+inline bool IsReport(const std::string& expected) {
+  return !expected.empty() && expected[0] == '{';
+}
+
+/// Checks what the tool printed against the report's schema and, when one is
+/// given, against the expected document, with tests/json/check-report.py
+/// under the Python that has the schema validator.
+inline void ExpectReport(const std::string& printed, const std::string& expected = "") {
+  char folder[] = "/tmp/snapreserve-report-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(folder));
+  const std::string output = std::string(folder) + "/output.json";
+  const std::string wanted = std::string(folder) + "/expected.json";
+  WriteFile(output, printed);
+  std::string command = "'" SNAPRESERVE_PYTHON "' '" SNAPRESERVE_SOURCE_DIR
+                        "/tests/json/check-report.py' '" SNAPRESERVE_SOURCE_DIR
+                        "/schema/snapreserve-report.schema.json' '" + output + "'";
+  if (!expected.empty()) {
+    WriteFile(wanted, expected);
+    command += " '" + wanted + "'";
+  }
+  command += " 2>&1";
+  std::string said;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) said.append(chunk, got);
+    EXPECT_EQ(0, pclose(pipe)) << said;
+  } else {
+    ADD_FAILURE() << "cannot run " << command;
+  }
+  unlink(output.c_str());
+  unlink(wanted.c_str());
+  rmdir(folder);
 }
 
 /// What the monitor service records: one stop, then one start that found

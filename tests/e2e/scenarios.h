@@ -7,6 +7,11 @@
 // for byte, the exit status, both policy keys, the monitor service's record
 // and that the working directory is left empty.
 //
+// Expected output that begins with "{" is the JSON report: the runner checks
+// that the tool's output is one such document, laid out as the tool lays it
+// out and valid against the schema, with the same fields, in the same order,
+// as the expected one. Standard error must be `errors`, marks replaced.
+//
 // Expected output may hold these marks, which the runner replaces:
 //   @PROG@     the program name as the tool was started
 //   @LISTING@  the pool listing, which the management tool's first run shows
@@ -60,6 +65,7 @@ struct Scenario {
   Policy after21;
   bool restarted;  // monitor stopped, then started with the policy in force
   Layout layout = Layout::kFixedPaths;
+  std::string errors = "";  // standard error; kAnyErrors: not compared
   // False: the monitor's program is gone, so the monitor stops and does not
   // start again (the run stores, and ends with status 7).
   bool monitor_starts = true;
@@ -93,7 +99,13 @@ const char kUsage[] =
     "@PROG@ --version\n@PROG@ -v\n@PROG@ /v\n"
     "\tPrint the program version and exit.\n\n"
     "@PROG@ --show\n@PROG@ -s\n@PROG@ /s\n"
-    "\tPrint the stored policy and what each percentage would do now, changing nothing.\n";
+    "\tPrint the stored policy and what each percentage would do now, changing nothing.\n\n"
+    "@PROG@ --check <Percentage>\n@PROG@ -c <Percentage>\n@PROG@ /c <Percentage>\n"
+    "\tSay what this percentage would do now and end as it would, changing nothing.\n\n"
+    "@PROG@ --json --show|--check <Percentage>\n@PROG@ -j --show|--check <Percentage>\n"
+    "@PROG@ /j --show|--check <Percentage>\n"
+    "\tPrint either as one JSON document; what the management tool prints goes to standard "
+    "error.\n";
 
 const char kVersion[] =
     "@PROG@ Version 1.5.\nCopyright (C) Halvorn Corporation.\nAll rights reserved.\n";
@@ -142,6 +154,8 @@ const int kCrashed = static_cast<int>(0xC0000005u);
 // Not an exit status: the management tool lists its pools once, then takes
 // itself away, so that the shell's run finds nothing to run.
 const int kVanishes = 0x7FFF0001;
+// Standard error not compared: the shell's own complaint names machine paths.
+const char kAnyErrors[] = "@ANY@";
 
 // What --show prints: the release and its policy key, the stored policy, the
 // survey, and every request on the pools of kTwoPools.
@@ -173,6 +187,72 @@ const char kShownTwoPools[] =
 const Policy kEmpty{};
 const Policy kMinimum{kNone, 1056};
 const Policy kThirty{3000, kNone};
+
+// What --check prints after the listing, on the pools of kTwoPools.
+inline std::string Checked(const std::string& request, const std::string& what) {
+  return "@LISTING@A request of " + request + "% " + what + "\n";
+}
+inline std::string WouldStore(const std::string& value, const std::string& key) {
+  return value + " under HKEY_LOCAL_MACHINE\\" + key + " and restart the monitor service.";
+}
+inline std::string InEffect(const std::string& value, const std::string& key) {
+  return "would change nothing: " + value + " is already in effect under HKEY_LOCAL_MACHINE\\" +
+         key + ".";
+}
+const char kPercent3000[] = "MinFreespacePerPoolPercent = 3000";
+const char kAbsolute1056[] = "MinFreespacePerPool = 1056";
+const char kFallsBack15[] =
+    "would fall back to the minimum of 1056 MB, as the minimum percentage is 21%: it would store ";
+const char kTurnsOff[] = "would turn snapshots off: it would store ";
+const char kRefused40[] = "would be refused: the smallest free share of any pool is 40%.";
+
+// The JSON report, written compactly: the fields every document begins with,
+// the mode's own fields (`fields`, each followed by a comma) and the
+// messages.
+inline std::string JsonNumber(long long value) {
+  return value == kNone ? "null" : std::to_string(value);
+}
+inline std::string JsonPolicy(const Policy& policy) {
+  return R"({"MinFreespacePerPoolPercent":)" + JsonNumber(policy.percent) +
+         R"(,"MinFreespacePerPool":)" + JsonNumber(policy.absolute) + "}";
+}
+inline std::string JsonKey(const std::string& key) {
+  std::string escaped;
+  for (char c : key) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return R"("HKEY_LOCAL_MACHINE\\)" + escaped + "\"";
+}
+inline std::string Report(const std::string& mode, int status, const std::string& release,
+                          const std::string& key, const std::string& stored,
+                          const std::string& survey, const std::string& fields) {
+  return R"({"tool":"snapreserve","version":"1.5","mode":")" + mode + R"(","status":)" +
+         std::to_string(status) + R"(,"release":)" + release + R"(,"policy_key":)" + key +
+         R"(,"stored":)" + stored + R"(,"survey":)" + survey + "," + fields +
+         R"("messages":[]})";
+}
+const char kSurveyNotRun[] =
+    R"({"ran":false,"ok":false,"error":null,"smallest_free_share":null,"smallest_capacity_mb":null})";
+const char kSurveyTwoPools[] =
+    R"({"ran":true,"ok":true,"error":null,"smallest_free_share":40,"smallest_capacity_mb":5000})";
+inline std::string SurveyFailed(const std::string& error) {
+  return R"({"ran":true,"ok":false,"error":)" + error +
+         R"(,"smallest_free_share":null,"smallest_capacity_mb":null})";
+}
+const char kRequestsTwoPools[] =
+    R"("requests":[{"from":0,"to":0,"outcome":"snapshots-off","status":4},)"
+    R"({"from":1,"to":21,"outcome":"minimum","status":3},)"
+    R"({"from":22,"to":40,"outcome":"percentage","status":0},)"
+    R"({"from":41,"to":99,"outcome":"refused","status":2}],)";
+inline std::string CheckFields(int request, const std::string& outcome, const std::string& name,
+                               long long value, const std::string& minimum, bool in_effect,
+                               const std::string& can_store) {
+  const std::string stored =
+      name.empty() ? "null"
+                   : R"({"name":")" + name + R"(","value":)" + std::to_string(value) + "}";
+  return R"("request":)" + std::to_string(request) + R"(,"outcome":)" + outcome +
+         R"(,"would_store":)" + stored + R"(,"minimum_percentage":)" + minimum +
+         R"(,"already_in_effect":)" + (in_effect ? "true" : "false") + R"(,"can_store":)" +
+         can_store + ",";
+}
 
 inline std::vector<Scenario> Scenarios() {
   const std::string r21 = "\"2.1\"";
@@ -244,6 +324,136 @@ inline std::vector<Scenario> Scenarios() {
       {"show_tool_fails_with_minus_1", {"--show"}, r21, kEmpty, kMinimum, kTwoPools, true, -1,
        5, shown_21 + kShownMinimum + "@LISTING@Error in first spawn.\n", kEmpty, kMinimum, false},
 
+      // --check: what the request would do now, ending as it would, changing nothing.
+      {"check_percentage_21", {"--check", "30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       0, Checked("30", "would store " + WouldStore(kPercent3000, kShown21)), kEmpty, kMinimum,
+       false},
+      {"check_minimum_20_any_case", {"-C", "15"}, r20, kThirty, kEmpty, kTwoPools, true, 0,
+       3, Checked("15", kFallsBack15 + WouldStore(kAbsolute1056, kShown20)), kThirty, kEmpty,
+       false},
+      {"check_snapshots_off", {"/c", "0"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       4, Checked("0", kTurnsOff + WouldStore(kAbsolute1056, kShown21)), kEmpty, kThirty, false},
+      {"check_refused", {"-check", "50%"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       2, Checked("50", kRefused40), kEmpty, kThirty, false},
+      {"check_percentage_in_effect", {"-c", "30"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       8, Checked("30", InEffect(kPercent3000, kShown21)), kEmpty, kThirty, false},
+      {"check_minimum_in_effect_20", {"-c", "015"}, r20, kMinimum, kEmpty, kTwoPools, true, 0,
+       8, Checked("15", InEffect(kAbsolute1056, kShown20)), kMinimum, kEmpty, false},
+      {"check_snapshots_off_in_effect", {"--CHECK", "0"}, r21, kEmpty, kMinimum, kTwoPools, true,
+       0, 8, Checked("0", InEffect(kAbsolute1056, kShown21)), kEmpty, kMinimum, false},
+      // The other value beside it, another number, or the other layout's key: not in effect.
+      {"check_both_forms_not_in_effect", {"-c", "30"}, r21, kEmpty, {3000, 1056}, kTwoPools,
+       true, 0, 0, Checked("30", "would store " + WouldStore(kPercent3000, kShown21)), kEmpty,
+       {3000, 1056}, false},
+      {"check_other_number_not_in_effect", {"-c", "31"}, r21, kEmpty, kThirty, kTwoPools, true,
+       0, 0,
+       Checked("31", "would store " + WouldStore("MinFreespacePerPoolPercent = 3100", kShown21)),
+       kEmpty, kThirty, false},
+      {"check_other_layouts_key_not_in_effect", {"-c", "30"}, r20, kEmpty, kThirty, kTwoPools,
+       true, 0, 0, Checked("30", "would store " + WouldStore(kPercent3000, kShown20)), kEmpty,
+       kThirty, false},
+      {"check_policy_key_missing_is_not_made", {"-c", "30"}, r21, kEmpty, kEmpty, kTwoPools, true,
+       0, 0, Checked("30", "would store " + WouldStore(kPercent3000, kShown21)), kEmpty, kEmpty,
+       false},
+      {"check_tool_not_installed", {"-c", "30"}, r21, kEmpty, kMinimum, kTwoPools, false, 0,
+       5, "", kEmpty, kMinimum, false},
+      {"check_tool_fails_with_minus_1", {"-c", "30"}, r21, kEmpty, kMinimum, kTwoPools, true, -1,
+       5, "@LISTING@Error in first spawn.\n", kEmpty, kMinimum, false},
+      {"check_no_release", {"-c", "30"}, "", kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"check_without_request", {"--check"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"check_above_99", {"-c", "100"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"check_request_not_a_number", {"-c", "x30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"check_two_requests", {"-c", "30", "40"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"check_after_the_request", {"30", "-c"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"check_current_server", {"-c", "30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       0, Checked("30", "would store " + WouldStore(kPercent3000, kShown21)), kEmpty, kMinimum,
+       false, Layout::kCurrentServer},
+      {"check_planted_winnt_never_runs", {"-c", "15"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       8, Checked("15", InEffect(kAbsolute1056, kShown21)), kEmpty, kMinimum, false,
+       Layout::kBoth},
+
+      // --json: one document on standard output, the listing on standard error.
+      {"json_show_21", {"--json", "--show"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       0,
+       Report("show", 0, R"("2.1")", JsonKey(kShown21), JsonPolicy(kMinimum), kSurveyTwoPools,
+              kRequestsTwoPools),
+       kEmpty, kMinimum, false, Layout::kFixedPaths, "@LISTING@"},
+      {"json_show_20_any_case", {"-J", "/S"}, r20, kThirty, kEmpty, kTwoPools, true, 0,
+       0,
+       Report("show", 0, R"("2.0")", JsonKey(kShown20), JsonPolicy(kThirty), kSurveyTwoPools,
+              kRequestsTwoPools),
+       kThirty, kEmpty, false, Layout::kFixedPaths, "@LISTING@"},
+      {"json_show_no_release", {"/j", "-s"}, "", kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, Report("show", -1, "null", "null", "null", kSurveyNotRun, R"("requests":null,)"),
+       kEmpty, kMinimum, false},
+      {"json_show_survey_fails", {"-j", "--show"}, r21, kEmpty, kThirty, kTwoPools, true, -1,
+       5,
+       Report("show", 5, R"("2.1")", JsonKey(kShown21), JsonPolicy(kThirty),
+              SurveyFailed(R"("Error in first spawn.")"), R"("requests":null,)"),
+       kEmpty, kThirty, false, Layout::kFixedPaths, "@LISTING@"},
+      // Control characters of the release, a tab and a bell, as \u escapes.
+      {"json_show_release_with_controls", {"-j", "-s"}, "\"2.1\t\a\"", kEmpty, kEmpty, "",
+       true, 0, 0,
+       Report("show", 0, R"("2.1\u0009\u0007")", JsonKey(kShown21), JsonPolicy(kEmpty),
+              R"({"ran":true,"ok":true,"error":null,"smallest_free_share":100,)"
+              R"("smallest_capacity_mb":2147483647})",
+              R"("requests":[{"from":0,"to":0,"outcome":"snapshots-off","status":4},)"
+              R"({"from":1,"to":99,"outcome":"percentage","status":0}],)"),
+       kEmpty, kEmpty, false},
+      {"json_check_percentage", {"--json", "--check", "30"}, r21, kEmpty, kMinimum, kTwoPools,
+       true, 0, 0,
+       Report("check", 0, R"("2.1")", JsonKey(kShown21), JsonPolicy(kMinimum), kSurveyTwoPools,
+              CheckFields(30, R"("percentage")", "MinFreespacePerPoolPercent", 3000, "null",
+                          false, "true")),
+       kEmpty, kMinimum, false, Layout::kFixedPaths, "@LISTING@"},
+      {"json_check_minimum_20", {"-j", "-c", "15"}, r20, kThirty, kEmpty, kTwoPools, true, 0,
+       3,
+       Report("check", 3, R"("2.0")", JsonKey(kShown20), JsonPolicy(kThirty), kSurveyTwoPools,
+              CheckFields(15, R"("minimum")", "MinFreespacePerPool", 1056, "21", false, "true")),
+       kThirty, kEmpty, false, Layout::kFixedPaths, "@LISTING@"},
+      {"json_check_in_effect", {"/J", "/C", "0"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       8,
+       Report("check", 8, R"("2.1")", JsonKey(kShown21), JsonPolicy(kMinimum), kSurveyTwoPools,
+              CheckFields(0, R"("snapshots-off")", "MinFreespacePerPool", 1056, "null", true,
+                          "true")),
+       kEmpty, kMinimum, false, Layout::kFixedPaths, "@LISTING@"},
+      {"json_check_refused", {"-j", "-c", "50"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       2,
+       Report("check", 2, R"("2.1")", JsonKey(kShown21), JsonPolicy(kThirty), kSurveyTwoPools,
+              CheckFields(50, R"("refused")", "", 0, "null", false, "null")),
+       kEmpty, kThirty, false, Layout::kFixedPaths, "@LISTING@"},
+      {"json_check_tool_not_installed", {"-j", "-c", "30"}, r21, kEmpty, kMinimum, kTwoPools,
+       false, 0, 5,
+       Report("check", 5, R"("2.1")", JsonKey(kShown21), JsonPolicy(kMinimum),
+              SurveyFailed("null"), CheckFields(30, "null", "", 0, "null", false, "null")),
+       kEmpty, kMinimum, false},
+      {"json_check_no_release", {"-j", "-c", "30"}, "", kEmpty, kMinimum, kTwoPools, true, 0,
+       -1,
+       Report("check", -1, "null", "null", "null", kSurveyNotRun,
+              CheckFields(30, "null", "", 0, "null", false, "null")),
+       kEmpty, kMinimum, false},
+      // A request, and anything but --show or --check N after --json, is the usage.
+      {"json_alone", {"--json"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"json_request", {"-j", "30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"json_version", {"-j", "-v"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"json_show_and_more", {"-j", "-s", "30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"json_check_without_request", {"-j", "-c"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"json_check_bad_request", {"-j", "-c", "+5"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+      {"json_after_show", {"-s", "-j"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
+       -1, kUsage, kEmpty, kMinimum, false},
+
       // The four decisions, on the two layouts.
       {"percentage_stored_21", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
        0, Stored(30), kEmpty, kThirty, true},
@@ -281,7 +491,8 @@ inline std::vector<Scenario> Scenarios() {
       // The shell runs but cannot run the tool: it ends with a failure and
       // lists nothing, which is no listing of these pools.
       {"tool_gone_before_the_listing_run", {"99"}, r21, kEmpty, kThirty, kTwoPools, true,
-       kVanishes, 5, "@LISTING@Error in second spawn.\n", kEmpty, kThirty, false},
+       kVanishes, 5, "@LISTING@Error in second spawn.\n", kEmpty, kThirty, false,
+       Layout::kFixedPaths, kAnyErrors},
       // A tool that crashed after part of its listing (here, without the pool
       // that has 1% free) is not decided on.
       {"tool_crashed_part_way_is_not_decided_on", {"50"}, r21, kEmpty, kThirty, kBigPools, true,
@@ -321,13 +532,13 @@ inline std::vector<Scenario> Scenarios() {
       {"monitor_not_running_after_percentage", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
        7,
        NotRunning(Stored(30)),
-       kEmpty, kThirty, false, Layout::kFixedPaths, false},
+       kEmpty, kThirty, false, Layout::kFixedPaths, "", false},
       {"monitor_not_running_after_minimum", {"15"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
        7, NotRunning(minimum_15), kEmpty, kMinimum,
-       false, Layout::kFixedPaths, false},
+       false, Layout::kFixedPaths, "", false},
       {"monitor_not_running_after_snapshots_off", {"0"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
        7, NotRunning(turned_off), kEmpty, kMinimum,
-       false, Layout::kCurrentServer, false},
+       false, Layout::kCurrentServer, "", false},
       // The fixed tool path wins over the copy under (x86), which would refuse;
       // the programs planted in C:\WINNT never run.
       {"fixed_tool_path_wins_planted_winnt_never_runs", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,

@@ -4,6 +4,7 @@
 // A scratch stand-in machine for the end-to-end tests, and a way to run the
 // built tool on it as an administrator would.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -84,12 +85,20 @@ class Machine {
   }
 
   // Runs the tool in the working directory, through `prefix` (a command that
-  // starts it, such as a change of user) if given.
+  // starts it, such as a change of user) if given. Standard error is
+  // collected in a file beside the machine.
   RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& prefix = {},
                 const std::string& program = SNAPRESERVE_BINARY) const {
+    const std::string errors = base_ + "/errors";
     int output = -1;
-    const pid_t pid = Start(args, prefix, program, &output);
-    return Finish(pid, output);
+    const pid_t pid = Start(args, prefix, program, &output, [errors] {
+      const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      if (fd >= 0) dup2(fd, 2);
+    });
+    RunResult run = Finish(pid, output);
+    run.errors = ReadFile(errors);
+    unlink(errors.c_str());
+    return run;
   }
 
   // Starts the tool and returns at once: its process, and the read end of

@@ -70,6 +70,7 @@ std::string BatchWord(const std::string& word) {
 
 struct ToolRun {
   std::string output;
+  std::string errors;  // the tool's standard error
   int status = 0;  // as %ERRORLEVEL% shows it: -1, not 255
 };
 
@@ -148,7 +149,8 @@ class WindowsMachine {
   // `before` and `after` are batch lines run just before and after the tool.
   ToolRun RunCommand(const std::string& command, const std::string& redirect = "",
                      const std::string& before = "", const std::string& after = "") {
-    for (const char* name : {"status.txt", "before.reg", "after.reg", "unrelated.reg"}) {
+    for (const char* name :
+         {"status.txt", "errors.txt", "before.reg", "after.reg", "unrelated.reg"}) {
       unlink((scratch_ + "/" + name).c_str());
     }
     const std::string batch =
@@ -162,7 +164,7 @@ class WindowsMachine {
         "reg import " + kScratch + "\\lay.reg /reg:32 >nul 2>&1\r\n"
         "reg export HKLM\\SOFTWARE\\Halvorn " + kScratch + "\\before.reg /reg:32 /y >nul 2>&1\r\n"
         "cd /d \"" + kWorkFolder + "\"\r\n" + before + "\r\n" +
-        command + redirect + "\r\n"
+        command + redirect + " 2> " + kScratch + "\\errors.txt\r\n"
         "echo status %ERRORLEVEL% > " + kScratch + "\\status.txt\r\n" + after + "\r\n"
         "cd /d C:\\\r\n"
         "reg export HKLM\\SOFTWARE\\Halvorn " + kScratch + "\\after.reg /reg:32 /y >nul 2>&1\r\n"
@@ -171,6 +173,7 @@ class WindowsMachine {
 
     ToolRun run;
     run.output = Wine({"cmd", "/c", kScratch + "\\run.bat"});
+    run.errors = ReadFile(scratch_ + "/errors.txt");
     const std::string status = ReadFile(scratch_ + "/status.txt");
     EXPECT_EQ(1, std::sscanf(status.c_str(), "status %d", &run.status)) << status;
     return run;
@@ -238,8 +241,18 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
 
   const ToolRun run = machine.RunTool(s.args);
 
-  EXPECT_EQ(Lines(ExpectedOutput(s, kProgram, kStopMessage, kStartMessage, kStartFailed)),
-            Lines(run.output));
+  const std::string expected =
+      ExpectedOutput(s, kProgram, kStopMessage, kStartMessage, kStartFailed);
+  if (IsReport(expected)) {
+    ExpectReport(run.output, expected);
+  } else {
+    EXPECT_EQ(Lines(expected), Lines(run.output));
+  }
+  if (s.errors != kAnyErrors) {
+    EXPECT_EQ(Lines(ExpectedOutput(s, kProgram, kStopMessage, kStartMessage, kStartFailed,
+                                   &s.errors)),
+              Lines(run.errors));
+  }
   EXPECT_EQ(s.status, run.status);
   const platform::RegFile after = machine.Registry();
   EXPECT_EQ(s.after20, PolicyIn(after, kKey20));
@@ -431,6 +444,44 @@ TEST_F(WindowsOnlyTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) {
   EXPECT_EQ(6, run.status);
   EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter());
   EXPECT_EQ(kMinimum, PolicyIn(machine_.Registry(), kKey21));
+  EXPECT_EQ("", machine_.ServiceRecord());
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
+TEST_F(WindowsOnlyTest, CheckSaysWhereThisUserMayNotStoreThePolicy) {
+  // The policy key read-only: the request would fail, so the check ends with
+  // 6, but a policy already in effect needs no rights and still gives 8.
+  // Where the key is missing, its nearest parent decides: read-only, no
+  // subkey could be made there (Wine refuses the missing key's open outright
+  // then, where Windows reports it missing and asks the parent); open again,
+  // the key would be made there, and the check says so, making nothing.
+  const std::string lock = "C:\\Tools\\lockkey.exe read-only \"" + kKey21 + "\"";
+  const std::string unlock = "C:\\Tools\\lockkey.exe full \"" + kKey21 + "\"";
+  ToolRun run = machine_.RunCommand("\"" + kProgram + "\" -c 30", "", lock, unlock);
+  EXPECT_EQ(Lines(kTwoPools + std::string("A request of 30% would fail: this user may not store "
+                                          "MinFreespacePerPoolPercent = 3000 under "
+                                          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0"
+                                          "\\Policies.\n")),
+            Lines(run.output));
+  EXPECT_EQ(6, run.status);
+  EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter());
+  run = machine_.RunCommand("\"" + kProgram + "\" -c 15", "", lock, unlock);
+  EXPECT_EQ(8, run.status) << run.output;
+
+  machine_.LayRegistry("\"2.1\"", kEmpty, kEmpty);
+  const std::string lock_parent = "C:\\Tools\\lockkey.exe read-only \"" + kKey20 + "\"";
+  const std::string unlock_parent = "C:\\Tools\\lockkey.exe full \"" + kKey20 + "\"";
+  run = machine_.RunCommand("\"" + kProgram + "\" -j -c 30", "", lock_parent, unlock_parent);
+  EXPECT_EQ(6, run.status);
+  ExpectReport(run.output,
+               Report("check", 6, R"("2.1")", JsonKey(kKey21), JsonPolicy(kEmpty),
+                      kSurveyTwoPools,
+                      CheckFields(30, R"("percentage")", "MinFreespacePerPoolPercent", 3000,
+                                  "null", false, "false")));
+  EXPECT_EQ(Lines(kTwoPools), Lines(run.errors));
+  EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter()) << "no key created";
+  run = machine_.RunCommand("\"" + kProgram + "\" -c 30");
+  EXPECT_EQ(0, run.status) << "with the parent open again: " << run.output;
   EXPECT_EQ("", machine_.ServiceRecord());
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }

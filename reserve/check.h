@@ -1,0 +1,43 @@
+#ifndef SNAPRESERVE_RESERVE_CHECK_H_
+#define SNAPRESERVE_RESERVE_CHECK_H_
+
+#include <cstdint>
+#include <string>
+
+#include "app/outcome.h"
+#include "reserve/reserve.h"
+#include "survey/pool_listing.h"
+
+/// What one request would come to now, found out without changing anything.
+struct ReserveCheck {
+  /// The status the request would end with: kOutcomeSurveyFailed, the
+  /// decision's outcome, kOutcomeAlreadyInEffect where it would store what
+  /// the policy key holds, or kOutcomeStoreFailed where this user may not
+  /// store the policy.
+  int status = kOutcomeSurveyFailed;
+  bool surveyed = false;  // the survey gave figures; the rest holds only then
+  PoolFigures pools;
+  ReserveDecision decision = {kOutcomeSurveyFailed, 0};
+  /// The value the request would store, with its number, and the one it
+  /// would remove; null where it stores nothing (refused).
+  const std::wstring* stored_name = nullptr;
+  std::uint32_t stored_number = 0;
+  const std::wstring* removed_name = nullptr;
+  /// The policy key holds that value with that number, and not the other.
+  bool already_in_effect = false;
+  /// This user could store it (asked only where something would be stored).
+  bool may_store = false;
+};
+
+/// Runs what the validated request `percentage` (0 to 99) runs up to its
+/// decision: the survey as the request runs it (listing on the console,
+/// failure lines and all), then DecideReserve. Then reads the policy key and
+/// asks whether this user could store the policy. Never writes the registry
+/// nor touches the monitor service. ProbeRelease must have succeeded.
+ReserveCheck CheckRequest(int percentage);
+
+/// --check: CheckRequest, then one line saying what the request would do.
+/// Returns the status the request would end with.
+int CheckReserve(int percentage);
+
+#endif  // SNAPRESERVE_RESERVE_CHECK_H_
