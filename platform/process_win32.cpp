@@ -45,13 +45,17 @@ bool child_output_to_errors = false;
 // While a child runs with its output sent to standard error, the tool's
 // standard output is its standard error, both as the C runtime's descriptor
 // (which the child's runtime inherits) and as the handle a program without
-// one writes to; afterwards it is standard output again.
+// one writes to; afterwards it is standard output again. Moving descriptor 1
+// closes the handle behind it, so standard output comes back as the handle
+// of the copy kept meanwhile, never as the closed one; that copy is not
+// handed to the child.
 class ChildOutputToErrors {
  public:
   ChildOutputToErrors() {
     if (!child_output_to_errors) return;
-    output_ = GetStdHandle(STD_OUTPUT_HANDLE);
     saved_ = _dup(1);
+    if (saved_ < 0) return;
+    SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(saved_)), HANDLE_FLAG_INHERIT, 0);
     _dup2(2, 1);
     SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
   }
@@ -59,13 +63,12 @@ class ChildOutputToErrors {
     if (saved_ < 0) return;
     _dup2(saved_, 1);
     _close(saved_);
-    SetStdHandle(STD_OUTPUT_HANDLE, output_);
+    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
   }
   ChildOutputToErrors(const ChildOutputToErrors&) = delete;
   ChildOutputToErrors& operator=(const ChildOutputToErrors&) = delete;
 
  private:
-  HANDLE output_ = nullptr;
   int saved_ = -1;
 };
 

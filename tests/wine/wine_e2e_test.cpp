@@ -448,6 +448,22 @@ TEST_F(WindowsOnlyTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) {
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }
 
+TEST_F(WindowsOnlyTest, ReportReachesAnAgentsPipesWhole) {
+  // An automation agent (Ansible's win_command, PowerShell remoting) starts
+  // the tool with its output on pipes of high handle values: the report
+  // arrives there whole, and the listing on standard error.
+  ASSERT_EQ(0, std::system(("cp '" ARG_PROBE_EXE "' '" + machine_.drive() + "/snapreserve-tests/'")
+                               .c_str()));
+  for (const char* form : {"-j -s", "-j -c 30"}) {
+    const ToolRun run = machine_.RunCommand(kScratch + "\\argprobe.exe launch \"" + kProgram +
+                                            " " + form + "\"");
+    EXPECT_EQ(0, run.status) << form;
+    ExpectReport(run.output);
+    EXPECT_EQ(Lines(kTwoPools), Lines(run.errors)) << form;
+  }
+  EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter());
+}
+
 TEST_F(WindowsOnlyTest, CheckSaysWhereThisUserMayNotStoreThePolicy) {
   // The policy key read-only: the request would fail, so the check ends with
   // 6, but a policy already in effect needs no rights and still gives 8.

@@ -9,6 +9,10 @@
 //                         microseconds, then puts SOURCE's bytes there in a
 //                         new file held for 2 s without write sharing, or,
 //                         where DELAY ends in "l", a hard link to SOURCE
+//   argprobe launch LINE  starts the command line LINE as an automation agent
+//                         would: its standard output and error on pipes of
+//                         high handle values, both passed on as they come;
+//                         the exit status is LINE's
 //   argprobe ...          anything else: writes its command line as it came,
 //                         then each argument as the C runtime read it, one a
 //                         line, to standard output
@@ -88,9 +92,68 @@ int Plant(const wchar_t* name, const wchar_t* delay, const wchar_t* source) {
   return 0;
 }
 
+struct Collected {
+  HANDLE pipe;
+  std::string bytes;
+};
+
+DWORD WINAPI Collect(void* context) {
+  Collected* collected = static_cast<Collected*>(context);
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(collected->pipe, chunk, sizeof chunk, &got, nullptr) && got != 0) {
+    collected->bytes.append(chunk, got);
+  }
+  return 0;
+}
+
+void Pass(DWORD which, const std::string& bytes) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(which), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+// Handles taken first push the pipes' handle values up, where a program that
+// returns its standard output under a new handle value is caught out.
+int Launch(const wchar_t* line) {
+  for (int i = 0; i < 60; ++i) CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  HANDLE out_read, out_write, err_read, err_write;
+  if (!CreatePipe(&out_read, &out_write, &inherited, 0) ||
+      !CreatePipe(&err_read, &err_write, &inherited, 0)) {
+    return 100;
+  }
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out_write;
+  startup.hStdError = err_write;
+  PROCESS_INFORMATION process;
+  std::wstring command = line;
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return 100;
+  }
+  CloseHandle(out_write);
+  CloseHandle(err_write);
+  Collected out = {out_read, {}}, err = {err_read, {}};
+  HANDLE readers[] = {CreateThread(nullptr, 0, Collect, &out, 0, nullptr),
+                      CreateThread(nullptr, 0, Collect, &err, 0, nullptr)};
+  WaitForSingleObject(process.hProcess, INFINITE);
+  WaitForMultipleObjects(2, readers, TRUE, INFINITE);
+  DWORD code = 100;
+  GetExitCodeProcess(process.hProcess, &code);
+  Pass(STD_OUTPUT_HANDLE, out.bytes);
+  Pass(STD_ERROR_HANDLE, err.bytes);
+  return static_cast<int>(code);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wcscmp(argv[1], L"launch") == 0) return Launch(argv[2]);
   if (argc == 5 && std::wcscmp(argv[1], L"plant") == 0) return Plant(argv[2], argv[3], argv[4]);
   if (argc == 3 && std::wcscmp(argv[1], L"run") == 0) {
     return Ended(platform::RunAndWait(Lines(argv[2])));
