@@ -232,10 +232,21 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
 }
 
 // A store opens the file's folder to lock it, makes its new copy there and
-// renames it over the file; all three need the folder open to this user.
+// renames it over the file; all three need the folder open to this user. In
+// a sticky folder (as /tmp is) the rename also needs the user to own the
+// file or the folder, unless the user is root.
 bool MayStoreUnderRegistryKey(const std::wstring& /*path*/) {
   const RegistryTarget target = ResolveRegistryFile();
-  return faccessat(AT_FDCWD, target.folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) == 0;
+  if (faccessat(AT_FDCWD, target.folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0) {
+    return false;
+  }
+  struct stat folder, file;
+  const uid_t user = geteuid();
+  if (user == 0 || stat(target.folder.c_str(), &folder) != 0 || !(folder.st_mode & S_ISVTX) ||
+      lstat(target.path().c_str(), &file) != 0) {
+    return true;
+  }
+  return file.st_uid == user || folder.st_uid == user;
 }
 
 void CloseRegistryKey(RegistryKey* key) { key->path.clear(); }

@@ -505,10 +505,17 @@ TEST_F(StandInMachineTest, CheckAsksTheFolderOfTheFileALinkedRegistryLeadsTo) {
   chmod(folder.c_str(), 0555);
   chmod(machine_.root().c_str(), 0777);
   const RunResult closed_folder = RunAsAnotherUser({"-c", "30"});
+  // Open to all but sticky, as /tmp is: only the file's owner may replace it,
+  // so the check says 6, as the request then ends.
+  chmod(folder.c_str(), 01777);
+  const RunResult sticky_check = RunAsAnotherUser({"-c", "30"});
+  const RunResult sticky_request = RunAsAnotherUser({"30"});
   chmod(machine_.root().c_str(), 0755);
   chmod(folder.c_str(), 0755);
   EXPECT_EQ(0, open_folder.status) << open_folder.output;
   EXPECT_EQ(6, closed_folder.status) << closed_folder.output;
+  EXPECT_EQ(6, sticky_check.status) << sticky_check.output;
+  EXPECT_EQ(6, sticky_request.status) << sticky_request.output;
   EXPECT_EQ(kMinimum, PolicyIn(ParsedExport(ReadFile(folder + "/velmora.reg")), kKey21));
 }
 
