@@ -221,13 +221,15 @@ std::wstring HexList(const std::vector<std::uint8_t>& bytes) {
 }
 
 // A string value is written as quoted text when its data is exactly that
-// text and one terminating zero.
+// text and one terminating zero, and the text holds no line end, which would
+// end the value's line inside the quotes.
 bool AsQuotedText(const RegistryValue& value, std::wstring* text) {
   const auto& d = value.data;
   if (value.type != kRegSz || d.size() < 2 || d.size() % 2 != 0) return false;
   if (d[d.size() - 2] != 0 || d[d.size() - 1] != 0) return false;
   *text = DecodeUtf16(d.data(), d.size() - 2);
-  return text->find(L'\0') == std::wstring::npos && EncodeUtf16(*text).size() == d.size() - 2;
+  return text->find_first_of(std::wstring(L"\0\r\n", 3)) == std::wstring::npos &&
+         EncodeUtf16(*text).size() == d.size() - 2;
 }
 
 std::wstring FormatValueLine(const RegFile& file, const std::wstring& name,

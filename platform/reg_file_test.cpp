@@ -175,7 +175,9 @@ TEST(RegFileTest, ValuesOfEveryTypeSurviveAWriteAndARead) {
     RegistryValue binary{platform::kRegBinary, {0, 1, 0xfe, 0xff}};
     RegistryValue qword{0xb, {1, 2, 3, 4, 5, 6, 7, 8}};
     RegistryValue empty{platform::kRegNone, {}};
-    values = {{L"Text", text}, {L"Unterminated", unterminated}, {L"Expand", expand},
+    // A line end inside quotes would end the line: such text goes as hex.
+    RegistryValue lines{platform::kRegSz, Utf16z(L"one\ntwo\rthree")};
+    values = {{L"Text", text}, {L"Lines", lines}, {L"Unterminated", unterminated}, {L"Expand", expand},
               {L"Multi", multi}, {L"Binary", binary}, {L"Qword", qword},
               {L"", empty}, {L"Dword", Dword(0xfffffffe)}, {L"odd \"name\" \\", Dword(3)}};
     for (const auto& [name, value] : values) platform::SetRegValue(&file, L"Key\\Sub", name, value);
