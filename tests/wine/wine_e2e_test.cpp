@@ -173,6 +173,13 @@ class WindowsMachine {
 
     ToolRun run;
     run.output = Wine({"cmd", "/c", kScratch + "\\run.bat"});
+    // Now and then Wine starts nothing at all (seen once in many runs): the
+    // batch never reached its first export, so the tool never ran, and the
+    // batch, which lays out the registry first, runs once more.
+    if (run.output.empty() && access((scratch_ + "/before.reg").c_str(), F_OK) != 0) {
+      std::fprintf(stderr, "Wine ran nothing; running the batch again\n");
+      run.output = Wine({"cmd", "/c", kScratch + "\\run.bat"});
+    }
     run.errors = ReadFile(scratch_ + "/errors.txt");
     const std::string status = ReadFile(scratch_ + "/status.txt");
     EXPECT_EQ(1, std::sscanf(status.c_str(), "status %d", &run.status)) << status;
