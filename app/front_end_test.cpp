@@ -194,8 +194,7 @@ TEST_F(FrontEndTest, ShowWithoutAReleaseNamesTheValueInsteadOfTheUsage) {
 }
 
 TEST_F(FrontEndTest, JsonReportIsTheOnlyOutputAsciiWithTheSurveysFailureInside) {
-  // Each byte of the release is the character of that number (the euro
-  // sign's low byte is 0xAC), escaped like the tab; the survey's failure line
+  // The release as stored, each character escaped like the tab; the survey's failure line
   // goes into the document, and the management tool writes to standard error
   // from its first run on.
   TheMachine().registry[kVersionsKey][kReleaseValue] = fake::Text(L"2.1\u00e9\u20ac\t\"\\");
@@ -206,7 +205,7 @@ TEST_F(FrontEndTest, JsonReportIsTheOnlyOutputAsciiWithTheSurveysFailureInside) 
             L"  \"version\": \"1.5\",\n"
             L"  \"mode\": \"show\",\n"
             L"  \"status\": 5,\n"
-            L"  \"release\": \"2.1\\u00e9\\u00ac\\u0009\\\"\\\\\",\n"
+            L"  \"release\": \"2.1\\u00e9\\u20ac\\u0009\\\"\\\\\",\n"
             L"  \"policy_key\": \"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Halvorn\\\\Velmora\\\\2.0"
             L"\\\\Policies\",\n"
             L"  \"stored\": {\n"

@@ -100,13 +100,6 @@ std::string Utf8(const std::wstring& text) {
   return bytes;
 }
 
-// The release text is 8-bit: each byte is the character of that number.
-std::string ReleaseUtf8(const std::string& release) {
-  std::string bytes;
-  for (char c : release) PutUtf8(&bytes, static_cast<unsigned char>(c));
-  return bytes;
-}
-
 // Printed text as lines, each without its bell and its line end.
 Json Lines(const std::wstring& text) {
   Json lines = Json::array();
@@ -189,9 +182,9 @@ Json Document(const char* mode) {
 // The release, its policy key and the stored policy. False when no release
 // is readable.
 bool AddRelease(Json* document) {
-  std::string release;
+  std::wstring release;
   if (ProbeRelease(&release) <= 0) return false;
-  (*document)[kRelease] = ReleaseUtf8(release);
+  (*document)[kRelease] = Utf8(release);
   (*document)[kPolicyKey] = Utf8(FullPolicyKey());
   Json stored;
   stored[Utf8(kPercentValue)] = StoredNumber(kPercentValue);

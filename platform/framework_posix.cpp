@@ -10,11 +10,18 @@ namespace platform {
 // and then the kernel reaps the management tool and NET itself, so the tool
 // could never learn how they ended. The default handling is restored before
 // any child starts; the stand-in always starts.
+// A write into a pipe whose reader is gone (the output piped into head, or a
+// tee that a Ctrl+C ended) fails, as it does on Windows, instead of ending
+// the tool: a request that stored its policy still ends with its own
+// status. The programs the tool starts inherit that, and see a failed write
+// too.
 bool InitializeFramework() {
-  struct sigaction default_action = {};
-  default_action.sa_handler = SIG_DFL;
-  sigemptyset(&default_action.sa_mask);
-  sigaction(SIGCHLD, &default_action, nullptr);  // fails only for a signal that does not exist
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGCHLD, &action, nullptr);  // fails only for a signal that does not exist
+  action.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &action, nullptr);
   return true;
 }
 

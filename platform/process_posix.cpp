@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -19,9 +20,9 @@ namespace {
 
 const char kShell[] = "/bin/sh";
 const int kNotStarted = -1;
-// SIGPIPE too: with the output piped into a program that ends (head, or a
-// tee that a Ctrl+C ended), the next write would end the tool.
-const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+const char kNullDevice[] = "/dev/null";
+// SIGPIPE is ignored for the whole run (framework_posix.cpp).
+const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // While interrupts are held: what each of them did before, and so what the
 // programs started meanwhile must be given back.
@@ -60,10 +61,14 @@ RunResult Spawn(const std::string& program, const std::vector<std::string>& args
   posix_spawnattr_t attributes;
   posix_spawn_file_actions_init(&actions);
   posix_spawnattr_init(&attributes);
-  if (output >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
-  } else if (child_output_to_errors) {
-    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+  // The child's output: the held file, the tool's standard error or its
+  // standard output; where the tool has none of the two open, the null
+  // device, so that a file the child opens never takes descriptor 1.
+  const int source = output >= 0 ? output : child_output_to_errors ? STDERR_FILENO : STDOUT_FILENO;
+  if (fcntl(source, F_GETFD) < 0) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, kNullDevice, O_WRONLY, 0);
+  } else if (source != STDOUT_FILENO) {
+    posix_spawn_file_actions_adddup2(&actions, source, STDOUT_FILENO);
   }
   if (g_holding) {
     sigset_t defaults;

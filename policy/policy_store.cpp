@@ -16,15 +16,36 @@ const int kLayout20 = 20;
 const int kLayout21 = 21;
 const char kRelease21[] = "2.1";
 
-// Strings are UTF-16LE; each code unit gives its low byte, up to the first
-// zero unit or the end of the data. An odd last byte counts as a unit whose
-// high byte is zero.
+const char kWiderThanEightBits = '?';
+
+// Strings are UTF-16LE; each code unit up to the first zero unit or the end
+// of the data gives one byte: its own value up to U+00FF, else '?', so that
+// no character of another script reads as a digit or a dot of the release.
+// An odd last byte counts as a unit whose high byte is zero.
 std::string NarrowText(const std::vector<std::uint8_t>& data) {
   std::string text;
   for (size_t i = 0; i < data.size(); i += 2) {
-    const bool high = i + 1 < data.size() && data[i + 1] != 0;
-    if (data[i] == 0 && !high) break;
-    text.push_back(static_cast<char>(data[i]));
+    const std::uint8_t high = i + 1 < data.size() ? data[i + 1] : 0;
+    if (data[i] == 0 && high == 0) break;
+    text.push_back(high == 0 ? static_cast<char>(data[i]) : kWiderThanEightBits);
+  }
+  return text;
+}
+
+// The same string as stored, to show it: every character as it is, a
+// surrogate pair joined where wide text holds whole characters.
+std::wstring StoredText(const std::vector<std::uint8_t>& data) {
+  std::wstring text;
+  for (size_t i = 0; i < data.size(); i += 2) {
+    const auto unit = static_cast<wchar_t>(data[i] | (i + 1 < data.size() ? data[i + 1] << 8 : 0));
+    if (unit == 0) break;
+    const bool joins = sizeof(wchar_t) > 2 && !text.empty() && unit >= 0xDC00 && unit < 0xE000 &&
+                       text.back() >= 0xD800 && text.back() < 0xDC00;
+    if (joins) {
+      text.back() = static_cast<wchar_t>(0x10000 + ((text.back() - 0xD800) << 10) + (unit - 0xDC00));
+    } else {
+      text.push_back(unit);
+    }
   }
   return text;
 }
@@ -34,7 +55,7 @@ std::string NarrowText(const std::vector<std::uint8_t>& data) {
 int g_layout = 0;
 
 int ReadRegistryText(const std::wstring& key_path, const std::wstring& name,
-                     std::unique_ptr<std::string>* text) {
+                     std::unique_ptr<std::string>* text, std::wstring* stored) {
   text->reset();
   platform::RegistryKey key;
   const long opened = platform::OpenRegistryKey(key_path, &key);
@@ -47,6 +68,7 @@ int ReadRegistryText(const std::wstring& key_path, const std::wstring& name,
       case platform::kRegSz:
       case platform::kRegMultiSz:
         *text = std::make_unique<std::string>(NarrowText(value.data));
+        if (stored) *stored = StoredText(value.data);
         status = 0;
         break;
       case platform::kRegDword:
@@ -54,11 +76,13 @@ int ReadRegistryText(const std::wstring& key_path, const std::wstring& name,
         if (value.data.size() <= 4) {
           const auto number = static_cast<std::int32_t>(platform::DwordNumber(value.data));
           *text = std::make_unique<std::string>(std::to_string(number));
+          if (stored) *stored = std::to_wstring(number);
           status = 0;
         }
         break;
       default:
         *text = std::make_unique<std::string>();
+        if (stored) stored->clear();
         status = 0;
         break;
     }
@@ -67,12 +91,13 @@ int ReadRegistryText(const std::wstring& key_path, const std::wstring& name,
   return status;
 }
 
-int ProbeRelease(std::string* release) {
+int ProbeRelease(std::wstring* release) {
   std::unique_ptr<std::string> text;
-  const int status = ReadRegistryText(kVersionsKey, kReleaseValue, &text);
+  std::wstring stored;
+  const int status = ReadRegistryText(kVersionsKey, kReleaseValue, &text, &stored);
   if (status < 0 || !text) return -1;
   g_layout = text->find(kRelease21) != std::string::npos ? kLayout21 : kLayout20;
-  if (release) *release = *text;
+  if (release) *release = stored;
   return 1;
 }
 
@@ -88,7 +113,9 @@ StoredValue ReadPolicyValue(const std::wstring& name, std::uint32_t* number) {
   platform::RegistryValue value;
   StoredValue stored = StoredValue::kAbsent;
   if (platform::QueryRegistryValue(key, name, &value) == platform::kRegistryOk) {
-    stored = value.type == platform::kRegDword && value.data.size() <= 4 ? StoredValue::kNumber
+    // The monitor reads a DWORD of exactly four bytes; any other length is
+    // no number to it, whatever its bytes would read as.
+    stored = value.type == platform::kRegDword && value.data.size() == 4 ? StoredValue::kNumber
                                                                          : StoredValue::kNotNumber;
     *number = platform::DwordNumber(value.data);
   }

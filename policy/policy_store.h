@@ -20,17 +20,18 @@ extern const std::wstring kAbsoluteValue;    // MinFreespacePerPool
 extern int g_layout;
 
 /// Reads a value below HKEY_LOCAL_MACHINE as 8-bit text: strings (the first
-/// of a multi-string) narrowed to the low byte of each UTF-16 code unit, a
-/// DWORD in decimal, any other type as empty text. Returns 0 with the text,
-/// -1 when the value is unreadable, or the system error code from opening
-/// the key (and no text).
+/// of a multi-string) narrowed one byte per UTF-16 code unit, the unit itself
+/// up to U+00FF and '?' above, a DWORD in decimal, any other type as empty
+/// text. Returns 0 with the text, and in `stored` (when given) the same text
+/// with every character as stored; -1 when the value is unreadable, or the
+/// system error code from opening the key (and no text).
 int ReadRegistryText(const std::wstring& key_path, const std::wstring& name,
-                     std::unique_ptr<std::string>* text);
+                     std::unique_ptr<std::string>* text, std::wstring* stored = nullptr);
 
-/// Reads the installed release and sets the layout: 21 when the release text
-/// holds "2.1", 20 otherwise. Returns 1, with the text in `release` when one
-/// is given, or -1 when no release is readable.
-int ProbeRelease(std::string* release = nullptr);
+/// Reads the installed release and sets the layout: 21 when the narrowed
+/// release text holds "2.1", 20 otherwise. Returns 1, with the release as
+/// stored in `release` when one is given, or -1 when no release is readable.
+int ProbeRelease(std::wstring* release = nullptr);
 
 /// The key that holds the policy in the probed layout.
 const std::wstring& PolicyKey();
@@ -39,7 +40,7 @@ const std::wstring& PolicyKey();
 enum class StoredValue {
   kAbsent,     // no such value (or no policy key)
   kNumber,     // a DWORD
-  kNotNumber,  // a value of another type, or a DWORD longer than four bytes
+  kNotNumber,  // a value of another type, or a DWORD of other than four bytes
 };
 
 /// Reads the reserve value `name` under the policy key; with kNumber, its

@@ -152,7 +152,7 @@ TEST_F(ReserveTest, MonitorThatDoesNotRunAgainIsNoSuccess) {
 }
 
 TEST_F(ReserveTest, WithoutPoolsEveryRequestPasses) {
-  Listing("");
+  Listing("h\nh\n");
   EXPECT_EQ(0, ApplyReserve(99));
   EXPECT_EQ(4, ApplyReserve(0));
 }
@@ -316,7 +316,7 @@ TEST_F(ShowTest, PrintsEachRunOfRequestsWithTheSameOutcome) {
     std::string listing;
     std::wstring shown;
   } cases[] = {
-      {"", L"The smallest free share of any pool is 100%.\n"
+      {"h\nh\n", L"The smallest free share of any pool is 100%.\n"
            L"The smallest pool capacity is 2147483647 MB.\n"
            L"What each percentage would do on these pools now:\n"
            L"\t0 turns snapshots off.\n\t1 to 99 stores the percentage.\n"},
@@ -395,7 +395,7 @@ std::vector<int> PredictedOutcomes(const std::wstring& shown) {
 // decision: no capacity, a reserve of exactly 1056 MB, the 32-bit limits,
 // numbers beyond them and negative ones.
 std::vector<std::string> PropertyListings() {
-  std::vector<std::string> listings = {"", "h\nh\n", kTwoPools};
+  std::vector<std::string> listings = {"h\nh", "h\nh\n", kTwoPools};
   const char* const kFigures[] = {"0",     "1",      "-1",   "3",          "1055",
                                   "1056",  "1057",   "5000", "10560",      "105600",
                                   "105601", "2147483647", "-2147483648", "99999999999",

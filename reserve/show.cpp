@@ -34,13 +34,6 @@ const std::wstring kKeySeparator = L"\\";
 void Say(const std::wstring& text) { platform::PrintText(text + L"\n"); }
 void Alert(const std::wstring& text) { platform::PrintText(L"\a" + text + L"\n"); }
 
-// The release text is 8-bit, each byte the low byte of a UTF-16 code unit.
-std::wstring Widened(const std::string& text) {
-  std::wstring wide;
-  for (char c : text) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-  return wide;
-}
-
 // A stored percentage in hundredths, as a percentage: 3000 is 30%, 3050 30.5%.
 std::wstring Hundredths(std::uint32_t value) {
   const auto scale = static_cast<std::uint32_t>(kPercentScale);
@@ -125,13 +118,13 @@ std::vector<RequestRun> RequestRuns(const PoolFigures& pools) {
 }
 
 int ShowReserve() {
-  std::string release;
+  std::wstring release;
   if (ProbeRelease(&release) <= 0) {
     Alert(kNoRelease + L" " + kMachineRoot + kKeySeparator + kVersionsKey + kKeySeparator +
           kReleaseValue + L".");
     return kOutcomeUsage;
   }
-  Say(kReleaseIs + L" \"" + Widened(release) + L"\".");
+  Say(kReleaseIs + L" \"" + release + L"\".");
   Say(kPolicyKeyIs + L" " + FullPolicyKey() + L".");
   SayStoredPolicy();
 

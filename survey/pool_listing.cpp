@@ -119,8 +119,7 @@ PoolFigures ParsePoolListing(std::istream& listing, int percentage) {
   line.reserve(kLineLimit + 1);
 
   // Two heading lines.
-  lines.Next(line);
-  lines.Next(line);
+  figures.headed = lines.Next(line) && lines.Next(line);
 
   while (lines.Next(line)) {
     if (line.empty()) continue;

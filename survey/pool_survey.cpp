@@ -22,6 +22,10 @@ const std::wstring kNetworkFolder =
     L"\aThe pools cannot be surveyed from a network folder; "
     L"start the tool from a folder on a drive.\n";
 const std::wstring kNetworkPrefix = L"\\\\";
+const std::wstring kToolFailedStart = L"\aThe management tool ended with status ";
+const std::wstring kToolFailedEnd = L"; its pool listing is not used.\n";
+const std::wstring kNoHeadings =
+    L"\aThe pool listing lacks its two heading lines; it is not used.\n";
 
 // The second run as cmd.exe reads it: the tool's path in quotes, so that a
 // path with spaces still runs, its word, and the redirection into the
@@ -46,22 +50,32 @@ bool InNetworkFolder() {
   return platform::WorkingFolder().compare(0, kNetworkPrefix.size(), kNetworkPrefix) == 0;
 }
 
-// Reads the listing the shell wrote into the held file. A listing cut short
-// by a read error could lack the fullest pool, and is not used. Nothing at
-// all from a shell that reported a failure means the shell could not run
-// the tool (cmd.exe empties the file before it looks for the program): no
-// pools were listed, and the empty listing would let every request pass.
+// Reads the listing the shell wrote into the held file. Only a whole listing
+// of a run that succeeded is decided on: a tool that failed may have listed
+// some pools and not others, and a listing cut short by a read error could
+// lack the fullest pool. Nothing at all from a shell that reported a failure
+// means the shell could not run the tool (cmd.exe empties the file before it
+// looks for the program). A listing without even its headings lists no pools
+// of this machine: read as one, it would let every request pass.
 int ReadListing(const platform::HeldFile& file, const platform::RunResult& run, int percentage,
                 PoolFigures* figures) {
   std::unique_ptr<std::istream> listing;
   const int opened = platform::ReadHeldFile(file, &listing);
   if (opened != 0) return opened;
-  if (run.status != 0 && listing->peek() == std::char_traits<char>::eof()) {
-    platform::PrintText(kSecondSpawnFailed);
-    return ENOENT;
+  if (run.status != 0) {
+    if (listing->peek() == std::char_traits<char>::eof()) {
+      platform::PrintText(kSecondSpawnFailed);
+      return ENOENT;
+    }
+    platform::PrintText(kToolFailedStart + std::to_wstring(run.status) + kToolFailedEnd);
+    return EIO;
   }
   const PoolFigures read = ParsePoolListing(*listing, percentage);
   if (listing->bad()) return EIO;
+  if (!read.headed) {
+    platform::PrintText(kNoHeadings);
+    return EIO;
+  }
   *figures = read;
   return 0;
 }

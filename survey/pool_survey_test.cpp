@@ -119,15 +119,21 @@ INSTANTIATE_TEST_SUITE_P(
         // An empty listing would let every request through.
         StartFailure{"shell's redirection never reached the listing", {}, {}, ENOENT, L"", false,
                      [](fake::Machine& m) { m.shell_writes_listing = false; }},
+        // A tool that failed may have listed some pools and not others.
+        StartFailure{"listing run ended with a failure", {}, {1, 0}, EIO,
+                     L"\aThe management tool ended with status 1; its pool listing is not "
+                     L"used.\n"},
+        StartFailure{"listing without its headings: no pools of this machine", {}, {}, EIO,
+                     L"\aThe pool listing lacks its two heading lines; it is not used.\n", false,
+                     [](fake::Machine& m) { m.listing = "Pool 1000 0\n"; }},
         StartFailure{"network working folder: cmd.exe would write elsewhere", {}, {}, EACCES,
                      L"\aThe pools cannot be surveyed from a network folder; start the tool "
                      L"from a folder on a drive.\n",
                      false, [](fake::Machine& m) { m.working_folder = L"\\\\server\\share\\ops"; },
                      L"none"}));
 
-TEST_F(PoolSurveyTest, OtherExitStatusesAreNotFailures) {
+TEST_F(PoolSurveyTest, ConsoleRunsExitStatusIsNotExamined) {
   TheMachine().run = [](const std::vector<std::wstring>&) { return platform::RunResult{3, 0}; };
-  TheMachine().shell_result = {1, 0};
   EXPECT_EQ(0, Survey());
 }
 
@@ -149,8 +155,8 @@ TEST_F(PoolSurveyTest, ListingCutShortByAReadErrorFailsTheSurvey) {
   EXPECT_EQ(kRelease, TheMachine().events.back());
 }
 
-TEST_F(PoolSurveyTest, EmptyListingGivesTheStartValues) {
-  TheMachine().listing = "";
+TEST_F(PoolSurveyTest, HeadingsWithoutPoolsGiveTheStartValues) {
+  TheMachine().listing = "h\nh";
   EXPECT_EQ(0, Survey(10));
   EXPECT_EQ(100, figures_.smallest_free_share);
   EXPECT_EQ(214748364, figures_.requested_reserve);

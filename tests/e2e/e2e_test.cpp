@@ -295,6 +295,24 @@ TEST_F(StandInMachineTest, RunUnderAParentThatIgnoresEndedChildrenSucceeds) {
             machine_.ServiceRecord());
 }
 
+
+TEST_F(StandInMachineTest, OutputsTheCallerClosedLeaveTheStatusAsItIs) {
+  // `snapreserve 30 | head -n 0`: the reader is gone before the first line.
+  int output = -1;
+  const pid_t pid = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output,
+                                   [] { signal(SIGPIPE, SIG_DFL); });
+  close(output);
+  EXPECT_EQ(0, Machine::Finish(pid, -1).status);
+  EXPECT_EQ(kThirty, machine_.PolicyAt(kKey21));
+  EXPECT_EQ("RUNNING\n", machine_.ServiceState());
+  // `snapreserve --json --check 30 2>&-`: the listing has nowhere to go.
+  const pid_t check = machine_.Start({"--json", "--check", "30"}, {}, SNAPRESERVE_BINARY,
+                                     &output, [] { close(2); });
+  const RunResult run = Machine::Finish(check, output);
+  EXPECT_EQ(8, run.status);
+  EXPECT_NE(std::string::npos, run.output.find("\"survey\": {\n    \"ran\": true,\n    \"ok\": true"))
+      << run.output;
+}
 TEST_F(StandInMachineTest, LinkAtTheListingNameIsReplacedNotFollowed) {
   const std::string target = machine_.root() + "/precious";
   WriteFile(target, "do not touch\n");

@@ -71,6 +71,10 @@ struct Scenario {
   bool monitor_starts = true;
 };
 
+const char kHeadingsOnly[] =
+    "Pool name        Capacity(MB)  Free(MB)\n"
+    "---------------  ------------  --------\n";
+
 const char kTwoPools[] =
     "Pool name        Capacity(MB)  Free(MB)\n"
     "---------------  ------------  --------\n"
@@ -305,9 +309,9 @@ inline std::vector<Scenario> Scenarios() {
        shown_21 + kShownThirty + kShownMinimum +
            "\aBoth forms of the policy are stored; only one should be.\n" + kShownTwoPools,
        kMinimum, {3000, 1056}, false},
-      {"show_no_policy_no_pools", {"--SHOWALL"}, r21, kEmpty, kEmpty, "", true, 0,
+      {"show_no_policy_no_pools", {"--SHOWALL"}, r21, kEmpty, kEmpty, kHeadingsOnly, true, 0,
        0,
-       shown_21 + "No snapshot reserve policy is stored.\n"
+       shown_21 + "No snapshot reserve policy is stored.\n@LISTING@"
                   "The smallest free share of any pool is 100%.\n"
                   "The smallest pool capacity is 2147483647 MB.\n"
                   "What each percentage would do on these pools now:\n"
@@ -359,6 +363,9 @@ inline std::vector<Scenario> Scenarios() {
        5, "", kEmpty, kMinimum, false},
       {"check_tool_fails_with_minus_1", {"-c", "30"}, r21, kEmpty, kMinimum, kTwoPools, true, -1,
        5, "@LISTING@Error in first spawn.\n", kEmpty, kMinimum, false},
+      {"check_listing_run_failed", {"-c", "30"}, r21, kEmpty, kMinimum, kTwoPools, true, 2,
+       5, "@LISTING@\aThe management tool ended with status 2; its pool listing is not used.\n",
+       kEmpty, kMinimum, false},
       {"check_no_release", {"-c", "30"}, "", kEmpty, kMinimum, kTwoPools, true, 0,
        -1, kUsage, kEmpty, kMinimum, false},
       {"check_without_request", {"--check"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
@@ -398,14 +405,14 @@ inline std::vector<Scenario> Scenarios() {
               SurveyFailed(R"("Error in first spawn.")"), R"("requests":null,)"),
        kEmpty, kThirty, false, Layout::kFixedPaths, "@LISTING@"},
       // Control characters of the release, a tab and a bell, as \u escapes.
-      {"json_show_release_with_controls", {"-j", "-s"}, "\"2.1\t\a\"", kEmpty, kEmpty, "",
-       true, 0, 0,
+      {"json_show_release_with_controls", {"-j", "-s"}, "\"2.1\t\a\"", kEmpty, kEmpty,
+       kHeadingsOnly, true, 0, 0,
        Report("show", 0, R"("2.1\u0009\u0007")", JsonKey(kShown21), JsonPolicy(kEmpty),
               R"({"ran":true,"ok":true,"error":null,"smallest_free_share":100,)"
               R"("smallest_capacity_mb":2147483647})",
               R"("requests":[{"from":0,"to":0,"outcome":"snapshots-off","status":4},)"
               R"({"from":1,"to":99,"outcome":"percentage","status":0}],)"),
-       kEmpty, kEmpty, false},
+       kEmpty, kEmpty, false, Layout::kFixedPaths, "@LISTING@"},
       {"json_check_percentage", {"--json", "--check", "30"}, r21, kEmpty, kMinimum, kTwoPools,
        true, 0, 0,
        Report("check", 0, R"("2.1")", JsonKey(kShown21), JsonPolicy(kMinimum), kSurveyTwoPools,
@@ -486,8 +493,11 @@ inline std::vector<Scenario> Scenarios() {
        5, "", kEmpty, kMinimum, false},
       {"tool_fails_with_minus_1", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, -1,
        5, "@LISTING@Error in first spawn.\n", kEmpty, kMinimum, false},
-      {"tool_other_exit_status_is_no_failure", {"30"}, r21, kEmpty, kEmpty, kTwoPools, true, 3,
-       0, Stored(30), kEmpty, kThirty, true},
+      // A listing run that failed may have listed some pools and not others.
+      {"tool_failing_listing_run_is_not_decided_on", {"35"}, r21, kEmpty, kEmpty, kTwoPools,
+       true, 1, 5,
+       "@LISTING@\aThe management tool ended with status 1; its pool listing is not used.\n",
+       kEmpty, kEmpty, false},
       // The shell runs but cannot run the tool: it ends with a failure and
       // lists nothing, which is no listing of these pools.
       {"tool_gone_before_the_listing_run", {"99"}, r21, kEmpty, kThirty, kTwoPools, true,
@@ -500,8 +510,19 @@ inline std::vector<Scenario> Scenarios() {
        std::string("@LISTING@\aThe management tool ended abnormally; its pool listing is not "
                    "used.\n"),
        kEmpty, kThirty, false},
-      {"empty_listing_passes_every_request", {"99"}, r21, kEmpty, kEmpty, "", true, 0,
-       0, Stored(99), kEmpty, {9900, kNone}, true},
+      {"empty_listing_is_no_listing", {"99"}, r21, kEmpty, kEmpty, "", true, 0, 5,
+       "\aThe pool listing lacks its two heading lines; it is not used.\n", kEmpty, kEmpty,
+       false},
+      {"headings_without_pools_pass_every_request", {"99"}, r21, kEmpty, kEmpty, kHeadingsOnly,
+       true, 0, 0, Stored(99), kEmpty, {9900, kNone}, true},
+      // A character above U+00FF narrows to no digit: the release is no 2.1.
+      {"release_above_latin_1_is_no_2_1", {"-j", "-c", "30"}, "\"\xc4\xb2.1.0\"", kEmpty,
+       kEmpty, kTwoPools, true, 0, 0,
+       Report("check", 0, R"("\u0132.1.0")", JsonKey(kShown20), JsonPolicy(kEmpty),
+              kSurveyTwoPools,
+              CheckFields(30, R"("percentage")", "MinFreespacePerPoolPercent", 3000, "null",
+                          false, "true")),
+       kEmpty, kEmpty, false, Layout::kFixedPaths, "@LISTING@"},
       {"last_pool_without_newline_counts", {"30"}, r21, kEmpty, kEmpty,
        "Name Cap Free\n---- --- ----\nPoolA 20000 8000\nTiny 1000 100", true, 0,
        2, Exceeds(10), kEmpty, kEmpty, false},
