@@ -27,6 +27,9 @@ struct RunResult {
 /// The child reads each argument back as it was given, spaces, tabs, quotes
 /// and backslashes included (on Windows the command line quotes them as the C
 /// runtime reads it; an argument that needs no quotes goes as it is).
+///   Windows: the child is given copies of the tool's standard input, output
+///   and error, none where the tool has none, and inherits no other handle
+///   (on Windows 7, unless all it is given are console handles).
 RunResult RunAndWait(const std::vector<std::wstring>& argv);
 
 /// A program for the command shell to run with its standard output sent into
@@ -68,6 +71,8 @@ void ReleaseInterrupts();
 /// the tool's standard error, so that the tool's own standard output carries
 /// nothing of theirs. A shell's redirection still sends the listing into its
 /// file.
+///   Windows: only the child's handles change; the tool's own standard
+///   handles and C runtime descriptors are never touched.
 void SendChildOutputToErrors(bool to_errors);
 
 }  // namespace platform

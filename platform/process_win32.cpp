@@ -1,11 +1,10 @@
 #include <windows.h>
-#include <io.h>
-#include <process.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "platform/process.h"
 
@@ -17,10 +16,54 @@ const std::wstring kNoAutoRun = L"/D";
 const std::wstring kNoDelayedExpansion = L"/V:OFF";
 const std::wstring kShellSwitch = L"/C";
 const std::wstring kQuote = L"\"";
+const std::wstring kWordGap = L" ";
 
 // Exit codes from here up are status codes of error severity: a crash (an
 // access violation is 0xC0000005) or an exception nobody handled.
 const std::uint32_t kErrorSeverity = 0xC0000000u;
+// A child's own exit code of -1 reads as "did not start", with no reason,
+// as the C runtime's spawn reported it.
+const DWORD kExitMinusOne = 0xFFFFFFFFu;
+const int kNotStarted = -1;
+
+// The C runtime's errno for a system error code: the codes a start can fail
+// with, and the ranges it reads as one, as its own spawn mapped them; any
+// other code reads as EINVAL.
+struct CodeErrno {
+  DWORD first;
+  DWORD last;
+  int error;
+};
+const CodeErrno kStartErrors[] = {
+    {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ENOENT},
+    {ERROR_TOO_MANY_OPEN_FILES, ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+    {ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, EACCES},
+    {ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE, EBADF},
+    {ERROR_ARENA_TRASHED, ERROR_INVALID_BLOCK, ENOMEM},
+    {ERROR_BAD_ENVIRONMENT, ERROR_BAD_ENVIRONMENT, E2BIG},
+    {ERROR_BAD_FORMAT, ERROR_BAD_FORMAT, ENOEXEC},
+    {ERROR_INVALID_DRIVE, ERROR_INVALID_DRIVE, ENOENT},
+    {ERROR_CURRENT_DIRECTORY, ERROR_CURRENT_DIRECTORY, EACCES},
+    {ERROR_NO_MORE_FILES, ERROR_NO_MORE_FILES, ENOENT},
+    {ERROR_WRITE_PROTECT, ERROR_SHARING_BUFFER_EXCEEDED, EACCES},
+    {ERROR_BAD_NETPATH, ERROR_BAD_NETPATH, ENOENT},
+    {ERROR_NETWORK_ACCESS_DENIED, ERROR_NETWORK_ACCESS_DENIED, EACCES},
+    {ERROR_BAD_NET_NAME, ERROR_BAD_NET_NAME, ENOENT},
+    {ERROR_NO_PROC_SLOTS, ERROR_NO_PROC_SLOTS, EAGAIN},
+    {ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME, ENOENT},
+    {ERROR_MAX_THRDS_REACHED, ERROR_MAX_THRDS_REACHED, EAGAIN},
+    {ERROR_INVALID_STARTING_CODESEG, ERROR_INFLOOP_IN_RELOC_CHAIN, ENOEXEC},
+    {ERROR_FILENAME_EXCED_RANGE, ERROR_FILENAME_EXCED_RANGE, ENOENT},
+    {ERROR_NESTING_NOT_ALLOWED, ERROR_NESTING_NOT_ALLOWED, EAGAIN},
+    {ERROR_NOT_ENOUGH_QUOTA, ERROR_NOT_ENOUGH_QUOTA, ENOMEM},
+};
+
+int ErrnoOf(DWORD code) {
+  for (const CodeErrno& row : kStartErrors) {
+    if (code >= row.first && code <= row.last) return row.error;
+  }
+  return EINVAL;
+}
 
 // While interrupts are held: set when they are let go, so that a handler
 // waiting on a closing console returns. The handler runs on a thread of its
@@ -42,34 +85,107 @@ BOOL WINAPI HoldInterrupt(DWORD event) {
 
 bool child_output_to_errors = false;
 
-// While a child runs with its output sent to standard error, the tool's
-// standard output is its standard error, both as the C runtime's descriptor
-// (which the child's runtime inherits) and as the handle a program without
-// one writes to; afterwards it is standard output again. Moving descriptor 1
-// closes the handle behind it, so standard output comes back as the handle
-// of the copy kept meanwhile, never as the closed one; that copy is not
-// handed to the child.
-class ChildOutputToErrors {
+// Windows 7 and earlier give a console's handles as values ending in binary
+// 11, which are no kernel handles: named in a list of handles to inherit
+// they fail the start, and a child gets them only by inheriting at large.
+bool IsOldConsoleHandle(HANDLE handle) {
+  return (reinterpret_cast<std::uintptr_t>(handle) & 3) == 3 &&
+         GetFileType(handle) == FILE_TYPE_CHAR;
+}
+
+// The standard handles of one child: inheritable duplicates of the tool's
+// own, made for this child alone and closed once it has started, so that
+// nothing of the tool's own changes. One handle the tool was given for both
+// standard output and error (a launcher's single pipe) becomes two
+// duplicates, so both stay open whatever the child does with either. Where
+// the tool has no handle, the child has none either (null), which is what a
+// console program started without handles of its own is handed: its writes
+// go nowhere and fail, as the tool's own would, and nothing is opened for it.
+class ChildHandles {
  public:
-  ChildOutputToErrors() {
-    if (!child_output_to_errors) return;
-    saved_ = _dup(1);
-    if (saved_ < 0) return;
-    SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(saved_)), HANDLE_FLAG_INHERIT, 0);
-    _dup2(2, 1);
-    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+  ChildHandles() {
+    input_ = Duplicate(STD_INPUT_HANDLE);
+    output_ = Duplicate(child_output_to_errors ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    errors_ = Duplicate(STD_ERROR_HANDLE);
   }
-  ~ChildOutputToErrors() {
-    if (saved_ < 0) return;
-    _dup2(saved_, 1);
-    _close(saved_);
-    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
+  ~ChildHandles() {
+    for (HANDLE handle : {input_, output_, errors_}) {
+      if (handle != nullptr) CloseHandle(handle);
+    }
   }
-  ChildOutputToErrors(const ChildOutputToErrors&) = delete;
-  ChildOutputToErrors& operator=(const ChildOutputToErrors&) = delete;
+  ChildHandles(const ChildHandles&) = delete;
+  ChildHandles& operator=(const ChildHandles&) = delete;
+
+  void Give(STARTUPINFOW* startup) const {
+    startup->dwFlags |= STARTF_USESTDHANDLES;
+    startup->hStdInput = input_;
+    startup->hStdOutput = output_;
+    startup->hStdError = errors_;
+  }
+
+  // The handles for the child to inherit by name; an old console's are
+  // inherited with the rest where they are all there is.
+  std::vector<HANDLE> Listed() const {
+    std::vector<HANDLE> listed;
+    for (HANDLE handle : {input_, output_, errors_}) {
+      if (handle != nullptr && !IsOldConsoleHandle(handle)) listed.push_back(handle);
+    }
+    return listed;
+  }
+  bool Any() const { return input_ != nullptr || output_ != nullptr || errors_ != nullptr; }
 
  private:
-  int saved_ = -1;
+  static HANDLE Duplicate(DWORD which) {
+    const HANDLE own = GetStdHandle(which);
+    HANDLE copy = nullptr;
+    if (own == nullptr || own == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+      return nullptr;
+    }
+    return copy;
+  }
+
+  HANDLE input_ = nullptr;
+  HANDLE output_ = nullptr;
+  HANDLE errors_ = nullptr;
+};
+
+// The list that limits what a child inherits to its own standard handles:
+// any other inheritable handle of the tool's (one its launcher handed on,
+// say) stays with the tool. Without handles to name, there is no list.
+class InheritedHandles {
+ public:
+  explicit InheritedHandles(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+    if (handles_.empty()) return;
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    buffer_.resize(size);
+    const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+      error_ = GetLastError();
+      return;
+    }
+    list_ = list;
+    if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                   handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
+      error_ = GetLastError();
+    }
+  }
+  ~InheritedHandles() {
+    if (list_ != nullptr) DeleteProcThreadAttributeList(list_);
+  }
+  InheritedHandles(const InheritedHandles&) = delete;
+  InheritedHandles& operator=(const InheritedHandles&) = delete;
+
+  LPPROC_THREAD_ATTRIBUTE_LIST list() const { return list_; }
+  DWORD error() const { return error_; }
+
+ private:
+  std::vector<HANDLE> handles_;
+  std::vector<char> buffer_;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+  DWORD error_ = ERROR_SUCCESS;
 };
 
 // The program's name as the C runtime reads it back: up to the next quote
@@ -102,24 +218,40 @@ std::wstring QuotedArgument(const std::wstring& arg) {
   return quoted + kQuote;
 }
 
-// Starts `program` with `words` as its command line, each word already as the
-// child is to read it: _wspawnv joins them with single spaces and adds no
-// quotes of its own.
+// Starts `program` (a full path: nothing is searched) with `words` as its
+// command line, each word already as the child is to read it, joined with
+// single spaces, and waits for it.
 RunResult Spawn(const std::wstring& program, const std::vector<std::wstring>& words) {
   std::fflush(stdout);
-  std::vector<const wchar_t*> pointers;
-  for (const std::wstring& word : words) pointers.push_back(word.c_str());
-  pointers.push_back(nullptr);
-  RunResult result;
-  const ChildOutputToErrors redirected;
-  errno = 0;
-  const intptr_t status = _wspawnv(_P_WAIT, program.c_str(), pointers.data());
-  result.status = static_cast<int>(status);
-  if (result.status == -1) {
-    result.error = errno;
-  } else {
-    result.abnormal = static_cast<std::uint32_t>(result.status) >= kErrorSeverity;
+  std::wstring line = words.front();
+  for (size_t i = 1; i < words.size(); ++i) line += kWordGap + words[i];
+  const ChildHandles handles;
+  const InheritedHandles inherited(handles.Listed());
+  if (inherited.error() != ERROR_SUCCESS) return {kNotStarted, ErrnoOf(inherited.error())};
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof startup.StartupInfo;
+  handles.Give(&startup.StartupInfo);
+  DWORD flags = 0;
+  if (inherited.list() != nullptr) {
+    startup.StartupInfo.cb = sizeof startup;
+    startup.lpAttributeList = inherited.list();
+    flags = EXTENDED_STARTUPINFO_PRESENT;
   }
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, handles.Any(), flags, nullptr,
+                      nullptr, &startup.StartupInfo, &process)) {
+    return {kNotStarted, ErrnoOf(GetLastError())};
+  }
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  const bool ended = GetExitCodeProcess(process.hProcess, &code);
+  const DWORD error = GetLastError();
+  CloseHandle(process.hProcess);
+  if (!ended) return {kNotStarted, ErrnoOf(error)};
+  RunResult result;
+  result.status = static_cast<int>(code);
+  result.abnormal = code >= kErrorSeverity && code != kExitMinusOne;
   return result;
 }
 

@@ -14,10 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/reg_file.h"
@@ -355,6 +357,11 @@ TEST_F(WindowsOnlyTest, ArgumentsReachAProgramInAFolderWithSpacesAsSent) {
   for (const std::string& arg : args) expected += arg + "\n";
   EXPECT_EQ(expected, run.output);
   EXPECT_EQ(0, run.status);
+  // One that cannot start gives the C runtime's reason: ENOENT, ENOEXEC.
+  for (const auto& [program, status] : {std::pair<std::string, int>{"C:\\nowhere\\a.exe", 102},
+                                        {"C:\\windows\\win.ini", 108}}) {
+    EXPECT_EQ(status, machine_.RunProbe("run", {program}).status) << program;
+  }
 }
 
 TEST_F(WindowsOnlyTest, ShellSkipsAutoRunAndGetsTheCommandAsItStands) {
@@ -458,15 +465,30 @@ TEST_F(WindowsOnlyTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) {
 TEST_F(WindowsOnlyTest, ReportReachesAnAgentsPipesWhole) {
   // An automation agent (Ansible's win_command, PowerShell remoting) starts
   // the tool with its output on pipes of high handle values: the report
-  // arrives there whole, and the listing on standard error.
+  // arrives there whole, and the listing on standard error. Given one pipe
+  // for both, the listing comes first on it; given no standard error, the
+  // listing goes nowhere, never into the report.
   ASSERT_EQ(0, std::system(("cp '" ARG_PROBE_EXE "' '" + machine_.drive() + "/snapreserve-tests/'")
                                .c_str()));
-  for (const char* form : {"-j -s", "-j -c 30"}) {
+  struct Launch {
+    const char *form, *handles, *before_report;
+    bool report;
+    const char* errors;
+  };
+  for (const Launch& l : {Launch{"-j -s", "", "", true, kTwoPools},
+                          {"-j -c 30", "", "", true, kTwoPools},
+                          {"-j -c 30", "shared", kTwoPools, true, ""},
+                          {"-j -s", "no-output", "", false, kTwoPools},
+                          {"-j -c 30", "no-errors", "", true, ""}}) {
     const ToolRun run = machine_.RunCommand(kScratch + "\\argprobe.exe launch \"" + kProgram +
-                                            " " + form + "\"");
-    EXPECT_EQ(0, run.status) << form;
-    ExpectReport(run.output);
-    EXPECT_EQ(Lines(kTwoPools), Lines(run.errors)) << form;
+                                            " " + l.form + "\" " + l.handles);
+    const std::string where = std::string(l.form) + " " + l.handles;
+    EXPECT_EQ(0, run.status) << where;
+    const size_t report = l.report ? std::min(run.output.find('{'), run.output.size())
+                                   : std::string::npos;
+    EXPECT_EQ(Lines(l.before_report), Lines(run.output.substr(0, report))) << where;
+    if (l.report) ExpectReport(run.output.substr(report));
+    EXPECT_EQ(Lines(l.errors), Lines(run.errors)) << where;
   }
   EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter());
 }

@@ -9,15 +9,19 @@
 //                         microseconds, then puts SOURCE's bytes there in a
 //                         new file held for 2 s without write sharing, or,
 //                         where DELAY ends in "l", a hard link to SOURCE
-//   argprobe launch LINE  starts the command line LINE as an automation agent
+//   argprobe launch LINE [HANDLES]
+//                         starts the command line LINE as an automation agent
 //                         would: its standard output and error on pipes of
 //                         high handle values, both passed on as they come;
-//                         the exit status is LINE's
+//                         HANDLES "shared" gives it one pipe for both (passed
+//                         on as output), "no-output" or "no-errors" none for
+//                         that one; the exit status is LINE's
 //   argprobe ...          anything else: writes its command line as it came,
 //                         then each argument as the C runtime read it, one a
 //                         line, to standard output
 // LIST is UTF-8, one item a line; a line may hold spaces, tabs and quotes.
-// The exit status is the started program's, or 100 when it did not start.
+// The exit status is the started program's, or 100 plus the reason's errno
+// when it did not start.
 
 #include <windows.h>
 
@@ -59,7 +63,9 @@ std::vector<std::wstring> Lines(const wchar_t* path) {
   return lines;
 }
 
-int Ended(const platform::RunResult& run) { return run.status == -1 ? 100 : run.status; }
+int Ended(const platform::RunResult& run) {
+  return run.status == -1 ? 100 + run.error : run.status;
+}
 
 // Plants a file at `name` as soon as it is gone: what someone who can
 // create files in the working folder could do between the tool's removal
@@ -114,7 +120,7 @@ void Pass(DWORD which, const std::string& bytes) {
 
 // Handles taken first push the pipes' handle values up, where a program that
 // returns its standard output under a new handle value is caught out.
-int Launch(const wchar_t* line) {
+int Launch(const wchar_t* line, const std::wstring& handles) {
   for (int i = 0; i < 60; ++i) CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
   HANDLE out_read, out_write, err_read, err_write;
@@ -128,8 +134,9 @@ int Launch(const wchar_t* line) {
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = out_write;
-  startup.hStdError = err_write;
+  startup.hStdOutput = handles == L"no-output" ? nullptr : out_write;
+  startup.hStdError = handles == L"shared" ? out_write : err_write;
+  if (handles == L"no-errors") startup.hStdError = nullptr;
   PROCESS_INFORMATION process;
   std::wstring command = line;
   if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
@@ -153,7 +160,9 @@ int Launch(const wchar_t* line) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc == 3 && std::wcscmp(argv[1], L"launch") == 0) return Launch(argv[2]);
+  if ((argc == 3 || argc == 4) && std::wcscmp(argv[1], L"launch") == 0) {
+    return Launch(argv[2], argc == 4 ? argv[3] : L"");
+  }
   if (argc == 5 && std::wcscmp(argv[1], L"plant") == 0) return Plant(argv[2], argv[3], argv[4]);
   if (argc == 3 && std::wcscmp(argv[1], L"run") == 0) {
     return Ended(platform::RunAndWait(Lines(argv[2])));
