@@ -140,6 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ArgumentCase{{L"-j", L"-c", L"100"}, -1, false},
                     ArgumentCase{{L"-j", L"-s", L"30"}, -1, false},
                     ArgumentCase{{L"-j", L"-c", L"30", L"x"}, -1, false},
+                    ArgumentCase{{L"30", L"a", L"b", L"c"}, -1, false},
                     ArgumentCase{{L"-j", L"-j", L"-c", L"30"}, -1, false},
                     ArgumentCase{{L"-s", L"-j"}, -1, false},
                     ArgumentCase{{L"-c", L"-j", L"30"}, -1, false}));

@@ -138,11 +138,12 @@ class WindowsMachine {
     Shell("mv '" + tool_folder_ + "/plexadm.exe' '" + tool_folder_ + "/plexadm.off'");
   }
 
-  // The scenario's keys, imported after what earlier runs left is deleted.
+  // The scenario's keys (UTF-8 text), imported after what earlier runs left is deleted.
   void LayRegistry(const std::string& release, const Policy& before20, const Policy& before21) {
     const std::string text =
         "Windows Registry Editor Version 5.00\r\n\r\n" + RegistryKeys(release, before20, before21);
-    const std::vector<std::uint8_t> utf16 = platform::EncodeUtf16(L"\xFEFF" + Wide(text));
+    const std::vector<std::uint8_t> utf16 =
+        platform::EncodeUtf16(L"\xFEFF" + platform::DecodeUtf8(text));
     WriteFile(scratch_ + "/lay.reg", std::string(utf16.begin(), utf16.end()));
   }
 
