@@ -28,8 +28,8 @@ struct RunResult {
 /// and backslashes included (on Windows the command line quotes them as the C
 /// runtime reads it; an argument that needs no quotes goes as it is).
 ///   Windows: the child is given copies of the tool's standard input, output
-///   and error, none where the tool has none, and inherits no other handle
-///   (on Windows 7, unless all it is given are console handles).
+///   and error (the null device for one the tool lacks), and inherits no
+///   other handle (on Windows 7, unless all it is given are console handles).
 RunResult RunAndWait(const std::vector<std::wstring>& argv);
 
 /// A program for the command shell to run with its standard output sent into

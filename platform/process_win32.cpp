@@ -17,6 +17,7 @@ const std::wstring kNoDelayedExpansion = L"/V:OFF";
 const std::wstring kShellSwitch = L"/C";
 const std::wstring kQuote = L"\"";
 const std::wstring kWordGap = L" ";
+const std::wstring kNullDevice = L"NUL";
 
 // Exit codes from here up are status codes of error severity: a crash (an
 // access violation is 0xC0000005) or an exception nobody handled.
@@ -98,9 +99,10 @@ bool IsOldConsoleHandle(HANDLE handle) {
 // nothing of the tool's own changes. One handle the tool was given for both
 // standard output and error (a launcher's single pipe) becomes two
 // duplicates, so both stay open whatever the child does with either. Where
-// the tool has no handle, the child has none either (null), which is what a
-// console program started without handles of its own is handed: its writes
-// go nowhere and fail, as the tool's own would, and nothing is opened for it.
+// the tool has no usable handle, the child gets the null device, as "> nul"
+// gives it: a null handle is no "nothing" on every Windows, since a console
+// program may be handed the console in its place, and the child's writes
+// into the null device succeed, so it ends as it would have.
 class ChildHandles {
  public:
   ChildHandles() {
@@ -138,12 +140,15 @@ class ChildHandles {
   static HANDLE Duplicate(DWORD which) {
     const HANDLE own = GetStdHandle(which);
     HANDLE copy = nullptr;
-    if (own == nullptr || own == INVALID_HANDLE_VALUE ||
-        !DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE,
-                         DUPLICATE_SAME_ACCESS)) {
-      return nullptr;
+    if (own != nullptr && own != INVALID_HANDLE_VALUE &&
+        DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE,
+                        DUPLICATE_SAME_ACCESS)) {
+      return copy;
     }
-    return copy;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    copy = CreateFileW(kNullDevice.c_str(), GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0, nullptr);
+    return copy == INVALID_HANDLE_VALUE ? nullptr : copy;
   }
 
   HANDLE input_ = nullptr;
