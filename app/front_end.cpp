@@ -3,12 +3,13 @@
 #include <string>
 
 #include "app/json_report.h"
-#include "app/outcome.h"
+#include "reserve/outcome.h"
 #include "platform/ascii_case.h"
 #include "platform/console.h"
 #include "platform/framework.h"
 #include "policy/policy_store.h"
 #include "reserve/check.h"
+#include "reserve/request_event.h"
 #include "reserve/reserve.h"
 #include "reserve/show.h"
 
@@ -166,5 +167,10 @@ int RunReserveTool(const std::vector<std::wstring>& args) {
     PrintUsage(program);
     return kOutcomeUsage;
   }
-  return ApplyReserve(request);
+  // Every request past the release leaves one event, once its status is known.
+  const std::wstring before = StoredPolicyText();
+  RequestFindings findings;
+  const int status = ApplyReserve(request, &findings);
+  RecordRequest(request, before, findings, status);
+  return status;
 }

@@ -84,6 +84,7 @@ TEST_P(ArgumentTest, AnswersWithUsageVersionOrShow) {
     EXPECT_NE(0u, event.rfind(L"set ", 0)) << "no registry write";
     EXPECT_NE(0u, event.rfind(L"create ", 0)) << "no key created";
     EXPECT_EQ(std::wstring::npos, event.find(L"VLMRMON")) << "no service command";
+    EXPECT_NE(0u, event.rfind(L"event ", 0)) << "no event but a request's";
   }
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/front_end.h"
-#include "app/outcome.h"
+#include "reserve/outcome.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "policy/policy_store.h"
@@ -268,10 +268,10 @@ int ReportCheckAsJson(int percentage) {
     AddSurvey(document, check.surveyed, check.pools, held, from);
     if (!check.surveyed) return check.status;
     fields[kOutcome] = OutcomeName(check.decision.outcome);
-    if (check.stored_name) {
+    if (check.decision.stored_name) {
       Json stored;
-      stored[kName] = Utf8(*check.stored_name);
-      stored[kValue] = check.stored_number;
+      stored[kName] = Utf8(*check.decision.stored_name);
+      stored[kValue] = check.decision.stored_number;
       fields[kWouldStore] = stored;
       fields[kCanStore] = check.may_store;
     }

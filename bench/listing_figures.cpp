@@ -1,14 +1,12 @@
-// Reads a pool listing file as the tool does (the platform's file stream and
+// Reads a pool listing file as the tool does (a byte stream into
 // ParsePoolListing) and prints the two figures, for timing beside other
 // programs that compute them:  listing_figures FILE PERCENTAGE
 // Prints "<smallest free share> <requested reserve>".
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <fstream>
 
-#include "platform/files.h"
-#include "platform/wide_text.h"
 #include "survey/pool_listing.h"
 
 int main(int argc, char** argv) {
@@ -16,9 +14,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: listing_figures FILE PERCENTAGE\n");
     return 2;
   }
-  std::unique_ptr<std::istream> listing;
-  if (platform::OpenFileForReading(platform::DecodeUtf8(argv[1]), &listing) != 0) return 1;
-  const PoolFigures figures = ParsePoolListing(*listing, std::atoi(argv[2]));
+  std::ifstream listing(argv[1], std::ios::binary);
+  if (!listing) return 1;
+  const PoolFigures figures = ParsePoolListing(listing, std::atoi(argv[2]));
   std::printf("%d %d\n", figures.smallest_free_share, figures.requested_reserve);
   return 0;
 }

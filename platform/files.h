@@ -13,16 +13,6 @@ namespace platform {
 /// system error code when the file does not exist; nothing is run.
 long ShortPathName(const std::wstring& path, std::wstring* short_path);
 
-/// Opens a regular file for reading as a byte stream, never through a link,
-/// and without waiting: anything else at the path is refused at once.
-/// Returns 0, or the C runtime's errno value.
-///   Windows: a link, or any other reparse point, a folder and anything that
-///   is not a file on disk are refused.
-///   Stand-in machine: a link, a directory, a FIFO or a device is refused.
-///   On both the bytes arrive as they are, "\r\n" and Ctrl-Z included.
-int OpenFileForReading(const std::wstring& path,
-                       std::unique_ptr<std::istream>* stream);
-
 /// True when anything but a folder is at the path. A link counts as itself,
 /// whether or not it leads anywhere: on Windows a link to a folder is a
 /// folder, on the stand-in machine every link is a file.

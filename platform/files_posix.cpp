@@ -23,40 +23,6 @@ long ShortPathName(const std::wstring& path, std::wstring* short_path) {
   return 0;
 }
 
-int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* stream) {
-  // The open does not wait: a FIFO put at the name would otherwise hold it
-  // until a writer came, perhaps never.
-  const int fd = open(HostPath(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno;
-  // Only a regular file is a listing: a directory opens here but not on
-  // Windows, and a FIFO or a device is no listing either. A regular file is
-  // then read as usual, each read waiting for its data.
-  struct stat info;
-  int error = 0;
-  if (fstat(fd, &info) != 0) {
-    error = errno;
-  } else if (!S_ISREG(info.st_mode)) {
-    error = S_ISDIR(info.st_mode) ? EISDIR : EACCES;
-  } else {
-    const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) error = errno;
-  }
-  if (error != 0) {
-    close(fd);
-    return error;
-  }
-  *stream = std::make_unique<BlockStream>(
-      [fd](char* buffer, unsigned size) -> long {
-        ssize_t got;
-        do {
-          got = read(fd, buffer, size);
-        } while (got < 0 && errno == EINTR);
-        return static_cast<long>(got);
-      },
-      [fd] { close(fd); });
-  return 0;
-}
-
 // lstat, as Windows reports a link's own attributes.
 bool FileExists(const std::wstring& path) {
   struct stat info;

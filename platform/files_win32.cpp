@@ -34,42 +34,6 @@ long ShortPathName(const std::wstring& path, std::wstring* short_path) {
   }
 }
 
-// Opened without following a link: a link (any reparse point) at the name is
-// opened itself and refused, as is a folder (which does not open without
-// backup semantics) or anything but a file on disk. The handle then becomes
-// a C runtime descriptor in binary mode: text mode would end the listing at
-// its first Ctrl-Z byte and hide every pool after it, and the parser drops
-// the "\r" of each "\r\n" itself.
-int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* stream) {
-  const HANDLE handle =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
-  }
-  BY_HANDLE_FILE_INFORMATION info;
-  int refused = 0;
-  if (!GetFileInformationByHandle(handle, &info) || GetFileType(handle) != FILE_TYPE_DISK) {
-    refused = EACCES;
-  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    refused = EISDIR;
-  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    refused = EACCES;
-  }
-  const int fd = refused != 0 ? -1
-                              : _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                                                _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(handle);
-    return refused != 0 ? refused : EMFILE;
-  }
-  *stream = std::make_unique<BlockStream>(
-      [fd](char* buffer, unsigned size) -> long { return _read(fd, buffer, size); },
-      [fd] { _close(fd); });
-  return 0;
-}
-
 bool FileExists(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -62,7 +62,8 @@ RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command
 /// programs it starts meanwhile keep the handling they would have had.
 ///   Windows: Ctrl+C and Ctrl+Break. Closing the console, logging off or
 ///   shutting down hold the tool only as long as Windows waits for it.
-///   Stand-in machine: SIGINT, SIGTERM, SIGHUP and SIGQUIT, and SIGPIPE.
+///   Stand-in machine: SIGINT, SIGTERM, SIGHUP and SIGQUIT (SIGPIPE is
+///   ignored for the whole run).
 void HoldInterrupts();
 void ReleaseInterrupts();
 

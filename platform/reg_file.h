@@ -8,28 +8,35 @@
 
 namespace platform {
 
-/// A registry export file (.reg) holding keys of HKEY_LOCAL_MACHINE, kept line
-/// by line so that a change rewrites only the lines it touches: comments,
+/// A registry export file (.reg) holding keys of HKEY_LOCAL_MACHINE, kept as
+/// its bytes so that a change rewrites only the lines it touches: comments,
 /// layout, other keys and values, the header and the encoding all come through.
+/// Nothing is decoded until it is asked for; an index of the key sections
+/// lets a lookup skip every other key.
 struct RegFile {
-  struct Line {
-    std::wstring text;    // without its line ending
-    std::wstring ending;  // L"\r\n", L"\n", or empty on a last line without one
-  };
   bool utf16 = true;       // UTF-16LE with a byte-order mark; else 8-bit (UTF-8)
   bool utf8_bom = false;   // an 8-bit file that starts with a UTF-8 byte-order mark
   bool regedit4 = false;   // REGEDIT4 header: text in hex data is 8-bit
-  std::vector<Line> lines;
+  std::string bytes;       // the whole file, byte-order mark included
+  // Each key's header line, in file order, as offsets into `bytes`: where the
+  // line starts, and where the key's name between the brackets starts and ends.
+  struct Section {
+    size_t line = 0;
+    size_t name = 0;
+    size_t name_end = 0;
+  };
+  std::vector<Section> sections;
 };
 
 /// An empty registry, as the registry editor of Windows exports it.
 RegFile NewRegFile();
 
-/// Reads a file's bytes. False when they are not a registry export; then
-/// `bad_line` is the 1-based line where they stop making sense.
-bool ParseRegFile(const std::string& bytes, RegFile* file, int* bad_line);
+/// Reads a file's bytes (taken over, not copied, when moved in). False when
+/// they are not a registry export; then `bad_line` is the 1-based line where
+/// they stop making sense.
+bool ParseRegFile(std::string bytes, RegFile* file, int* bad_line);
 
-/// The file's bytes, in its own encoding.
+/// The file's bytes, in its own encoding: `file.bytes`.
 std::string SerializeRegFile(const RegFile& file);
 
 /// One definition in the file, in file order: a key (`is_key`), or a value of

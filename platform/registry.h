@@ -60,6 +60,8 @@ inline std::uint32_t DwordNumber(const std::vector<std::uint8_t>& data) {
 }
 
 /// Opens an existing key. kRegistryNotFound when it does not exist.
+///   Stand-in machine: the key is read, until it closes, from the registry as
+///   it was when it opened, so that opening and reading it reads the file once.
 long OpenRegistryKey(const std::wstring& path, RegistryKey* key);
 
 /// Opens a key for writing, creating it (and its parents) when missing.
@@ -71,13 +73,18 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
 
 /// Removes the value `removed` (if present) from a key opened by
 /// CreateRegistryKey and stores `value` as `name`, in place of any value of
-/// that name.
+/// that name. Interrupts are held (process.h) from the moment the store can
+/// no longer be taken back, so that the caller can restart the monitor on it;
+/// the caller releases them, whether the store succeeded or failed.
 ///   Stand-in machine: both happen in one step or neither does, whatever
 ///   else runs at the same time and wherever the tool stops: the one file is
-///   rewritten under a lock and replaces the old one whole. With a failure
-///   code the key keeps exactly what it held.
-///   Windows: the registry has no such step. The value is deleted, the new
-///   one set, and the deleted one put back when the set fails, so a failure
+///   rewritten under a lock and replaces the old one whole. Interrupts are
+///   held once the lock is held, the file read and its new copy written, just
+///   before that copy replaces it. A lock that another store keeps for more
+///   than a few seconds fails the store. With a failure code the key keeps
+///   exactly what it held.
+///   Windows: the registry has no such step. Interrupts are held from the
+///   start. The value is deleted, the new one set, and the deleted one put back when the set fails, so a failure
 ///   code leaves the key as it was; kRegistryRemovedNotRestored says putting
 ///   it back failed too, and the key holds neither. A tool
 ///   that stops between the delete and the set (killed, or the machine going
@@ -94,7 +101,8 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
 ///   it is missing, its nearest existing parent opens for creating subkeys.
 ///   Stand-in machine: the registry file could be replaced, its folder (for
 ///   a link, the folder of the file it leads to) open to this user for
-///   reading, writing and searching.
+///   reading, writing and searching, and the file no mount point (a file
+///   bind-mounted over it cannot be replaced).
 bool MayStoreUnderRegistryKey(const std::wstring& path);
 
 /// Releases an open key.

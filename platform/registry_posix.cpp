@@ -1,27 +1,36 @@
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "platform/console.h"
 #include "platform/machine_posix.h"
+#include "platform/process.h"
 #include "platform/reg_file.h"
 #include "platform/registry.h"
 #include "platform/wide_text.h"
 
 // HKEY_LOCAL_MACHINE lives in one registry export file. Every change is a
-// read-modify-write of the whole file under an exclusive lock on the file's
-// folder, written to a new file there that is renamed into place: concurrent
-// runs lose no update and a crash leaves the old file or the new one. When
-// system.reg is a link, as administrators link configuration files into the
-// folders they manage, the file it leads to is the one changed, in its own
-// folder, and the link stays a link.
+// read-modify-write of the whole file, written to a new copy beside it that
+// is renamed into place: a crash leaves the old file or the new one. The
+// writer holds a write lock on that new copy from before it reads the file
+// until the copy has replaced it, so concurrent runs lose no update; only a
+// user who may create files in the folder can take that lock, and a lock
+// held too long fails the store instead of hanging it. When system.reg is a
+// link, as administrators link configuration files into the folders they
+// manage, the file it leads to is the one changed, in its own folder, and the
+// link stays a link.
 
 namespace platform {
 
@@ -31,7 +40,14 @@ const std::wstring kUnreadableStart = L"\aThe registry file ";
 const std::wstring kUnreadableMiddle = L" does not parse at line ";
 const std::wstring kUnreadableEnd = L".\n";
 
-long ReadAll(int fd, std::string* bytes) {
+// Room left after the bytes read, so that a change to the file grows it in
+// place rather than into a second copy of the whole registry.
+const size_t kRoomToGrow = 64 * 1024;
+
+// Reads an open file whole into room reserved once from its length; a file
+// that grows meanwhile is read to its end all the same.
+long ReadAll(int fd, off_t size, std::string* bytes) {
+  bytes->reserve(static_cast<size_t>(size) + kRoomToGrow);
   char chunk[65536];
   for (;;) {
     const ssize_t got = read(fd, chunk, sizeof chunk);
@@ -59,32 +75,117 @@ int OpenRegularFile(const std::string& path, struct stat* info) {
   return fd;
 }
 
-// Reads the registry from `path` (system.reg, or the file it leads to). A
-// missing file is an empty registry; anything there that cannot be read as a
-// regular file is refused and left as it is; a file that does not parse is
-// reported on the console, under the name system.reg has in the machine, once
-// per read, and never used.
-long LoadRegistry(const std::string& path, RegFile* file, struct stat* info) {
+// The registry file as last read, parsed. A read that finds the same bytes
+// in the file again takes it as it is, without parsing them anew; a store
+// edits it and writes it out. `g_registry_read` counts the reads that parsed
+// the file anew: an open key is read from the registry its open found, as
+// long as no later read has replaced it.
+std::unique_ptr<RegFile> g_registry;
+std::uintptr_t g_registry_read = 0;
+
+// What the file was when g_registry was last found to hold its bytes, and
+// when that read began. A file that still shows the same device, inode, size
+// and times is not read again, provided it had last changed well before that
+// read began: a change during it, or within the clock's granularity before
+// it, could leave the times as they were.
+struct FileStamp {
+  bool valid = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified = {}, changed = {};
+  timespec read = {};
+};
+FileStamp g_stamp;
+const time_t kSettledSeconds = 2;
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool Unchanged(const struct stat& now) {
+  return g_stamp.valid && g_registry && now.st_dev == g_stamp.device &&
+         now.st_ino == g_stamp.inode && now.st_size == g_stamp.size &&
+         SameTime(now.st_mtim, g_stamp.modified) && SameTime(now.st_ctim, g_stamp.changed) &&
+         g_stamp.changed.tv_sec + kSettledSeconds < g_stamp.read.tv_sec;
+}
+
+FileStamp StampOf(const struct stat& info, const timespec& read) {
+  FileStamp stamp;
+  stamp.valid = true;
+  stamp.device = info.st_dev;
+  stamp.inode = info.st_ino;
+  stamp.size = info.st_size;
+  stamp.modified = info.st_mtim;
+  stamp.changed = info.st_ctim;
+  stamp.read = read;
+  return stamp;
+}
+
+// Whether the rest of an open file holds exactly `bytes`, read a chunk at a
+// time beside them.
+bool HoldsExactly(int fd, const std::string& bytes) {
+  char chunk[65536];
+  size_t done = 0;
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return got == 0 && done == bytes.size();
+    const auto size = static_cast<size_t>(got);
+    if (size > bytes.size() - done || std::memcmp(chunk, bytes.data() + done, size) != 0) {
+      return false;
+    }
+    done += size;
+  }
+}
+
+// Reads the registry from `path` (system.reg, or the file it leads to) into
+// g_registry, and points `file` at it. A missing file is an empty registry;
+// anything there that cannot be read as a regular file, or that is too large
+// to hold in memory, is refused and left as it is; a file that does not parse
+// is reported on the console, under the name system.reg has in the machine,
+// once per read, and never used.
+long LoadRegistry(const std::string& path, RegFile** file, struct stat* info) {
+  timespec began = {};
+  clock_gettime(CLOCK_REALTIME, &began);
   struct stat own = {};
   const int fd = OpenRegularFile(path, &own);
-  if (fd < 0) {
-    if (errno != ENOENT) return kRegistryAccessDenied;
-    *file = NewRegFile();
-    if (info) info->st_mode = 0;
-    return kRegistryOk;
-  }
-  std::string bytes;
-  const long status = ReadAll(fd, &bytes);
   if (info) *info = own;
-  close(fd);
-  if (status != kRegistryOk) return status;
+  long status = kRegistryOk;
   int bad_line = 0;
-  if (!ParseRegFile(bytes, file, &bad_line)) {
+  try {
+    g_stamp.valid = g_stamp.valid && fd >= 0 && Unchanged(own);
+    if (fd < 0) {
+      if (errno != ENOENT) return kRegistryAccessDenied;
+      g_registry = std::make_unique<RegFile>(NewRegFile());
+      ++g_registry_read;
+    } else if (g_stamp.valid) {
+      // As read before.
+    } else if (!g_registry || static_cast<size_t>(own.st_size) != g_registry->bytes.size() ||
+               !HoldsExactly(fd, g_registry->bytes)) {
+      g_registry.reset();  // the one copy of the registry held at a time
+      std::string bytes;
+      auto fresh = std::make_unique<RegFile>();
+      status = lseek(fd, 0, SEEK_SET) == 0 ? ReadAll(fd, own.st_size, &bytes) : kRegistryAccessDenied;
+      if (status == kRegistryOk && !ParseRegFile(std::move(bytes), fresh.get(), &bad_line)) {
+        status = kRegistryBadData;
+      }
+      if (status == kRegistryOk) g_registry = std::move(fresh);
+      ++g_registry_read;
+    }
+    if (fd >= 0 && status == kRegistryOk && !g_stamp.valid) g_stamp = StampOf(own, began);
+  } catch (const std::bad_alloc&) {
+    status = kRegistryAccessDenied;
+  } catch (const std::length_error&) {
+    status = kRegistryAccessDenied;
+  }
+  if (fd >= 0) close(fd);
+  if (status == kRegistryBadData) {
     PrintText(kUnreadableStart + DecodeUtf8(RegistryFilePath()) + kUnreadableMiddle +
               std::to_wstring(bad_line) + kUnreadableEnd);
-    return kRegistryBadData;
   }
-  return kRegistryOk;
+  if (status == kRegistryOk) *file = g_registry.get();
+  return status;
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -118,13 +219,28 @@ RegistryTarget ResolveRegistryFile() {
   return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-// Each save writes its new copy beside the file as ".<name>.snapreserve-XXXXXX"
-// (".system.reg.snapreserve-XXXXXX" in the machine's root), a name that only
-// this tool gives a file, and a writer that was killed before its rename
-// leaves that copy behind. Under the lock no other writer is busy, so any
-// copy of that name is abandoned and goes; every other file in the folder (an
-// administrator's "system.reg.backup", say) is none of the tool's business.
+// Each save writes its new copy beside the file as ".<name>.snapreserve-new"
+// (".system.reg.snapreserve-new" in the machine's root), a name that only
+// this tool gives a file, and renames it over the file. That copy is also
+// the save's lock: a write lock on it is taken before the file is read, and
+// a writer that waited for it finds, once it has the lock, that the name now
+// leads to another file or to none, and takes the lock anew. A write lock
+// needs the copy open for writing, which only its creator (or root) can do:
+// a user who may merely read the folder can neither take it nor hold it off.
+// A writer that was killed leaves its copy behind, unlocked; the next save
+// takes it over.
 const char kCopyInfix[] = ".snapreserve-";
+const char kNewCopy[] = "new";
+// Earlier saves named each copy by six random characters; under the lock no
+// other writer is busy, so any copy of that shape is abandoned and goes. Every
+// other file in the folder (an administrator's "system.reg.backup", say) is
+// none of the tool's business.
+const size_t kOldCopyTail = 6;
+
+// How long a save waits for another to let go of the lock, and how often it
+// looks again meanwhile.
+const std::chrono::seconds kLockWait(5);
+const std::chrono::milliseconds kLockRetry(10);
 
 std::string CopyPrefix(const RegistryTarget& target) { return "." + target.name + kCopyInfix; }
 
@@ -138,106 +254,194 @@ void RemoveAbandonedCopies(int directory, const std::string& prefix) {
   }
   while (const dirent* entry = readdir(entries)) {
     const std::string name = entry->d_name;
-    if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+    if (name.size() == prefix.size() + kOldCopyTail && name.compare(0, prefix.size(), prefix) == 0) {
       unlinkat(directory, name.c_str(), 0);
     }
   }
   closedir(entries);
 }
 
-// Replaces the registry file at `target` with `file`, keeping the old one's
-// mode and owner; `directory` is the target's folder, locked.
+// Opens the new copy `copy` in `directory`, creating it where there is none,
+// and takes the write lock on it. Returns its descriptor, or -1 with the
+// reason in `status`: the folder closed to this user, something other than a
+// file of ours at that name, or the lock not let go of within kLockWait.
+int LockNewCopy(int directory, const std::string& copy, long* status) {
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  for (;;) {
+    const int fd = openat(directory, copy.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat held = {}, named = {};
+    if (fd < 0) {
+      // Another user's copy, while that user saves: wait for it to go.
+      if (errno != EACCES || fstatat(directory, copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+        *status = errno == EACCES || errno == EPERM ? kRegistryAccessDenied : kRegistryWriteFault;
+        return -1;
+      }
+    } else {
+      struct flock lock = {};
+      lock.l_type = F_WRLCK;
+      lock.l_whence = SEEK_SET;
+      const bool locked = fcntl(fd, F_OFD_SETLK, &lock) == 0;
+      const int error = errno;
+      if (locked || (error != EAGAIN && error != EACCES)) {
+        if (locked && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+            fstatat(directory, copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+          return fd;
+        }
+        close(fd);
+        // Locked, but the name went on to the registry or away meanwhile:
+        // take the lock on what it names now.
+        if (locked && S_ISREG(held.st_mode)) continue;
+        *status = kRegistryWriteFault;
+        return -1;
+      }
+      close(fd);
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      *status = kRegistryAccessDenied;
+      return -1;
+    }
+    std::this_thread::sleep_for(kLockRetry);
+  }
+}
+
+// Replaces the registry file at `target` with `file` through the locked new
+// copy `fd`, keeping the old file's mode and owner; `directory` is the
+// target's folder. With `hold`, interrupts are held (process.h) from the
+// moment the copy is complete: the rename that follows cannot be taken back.
 long SaveRegistry(const RegFile& file, const struct stat& old, const RegistryTarget& target,
-                  int directory) {
+                  int directory, int fd, bool hold) {
   RemoveAbandonedCopies(directory, CopyPrefix(target));
-  std::string temp = target.folder + "/" + CopyPrefix(target) + "XXXXXX";
-  const int fd = mkostemp(&temp[0], O_CLOEXEC);
-  if (fd < 0) return errno == EACCES || errno == EPERM ? kRegistryAccessDenied : kRegistryWriteFault;
-  bool ok = true;
+  bool ok = ftruncate(fd, 0) == 0 && WriteAll(fd, file.bytes);
   if (old.st_mode != 0) {
-    ok = fchmod(fd, old.st_mode & 07777) == 0;
+    ok = ok && fchmod(fd, old.st_mode & 07777) == 0;
     // Keeping the owner takes privileges the writer may lack; without them
     // the writer owns the new file, which keeps the old one's mode.
     const bool owner_kept = fchown(fd, old.st_uid, old.st_gid) == 0;
     static_cast<void>(owner_kept);
   } else {
-    ok = fchmod(fd, 0644) == 0;
+    ok = ok && fchmod(fd, 0644) == 0;
   }
-  ok = ok && WriteAll(fd, SerializeRegFile(file)) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(temp.c_str(), target.path().c_str()) == 0;
-  if (!ok) {
-    unlink(temp.c_str());
+  if (!ok || fsync(fd) != 0) return kRegistryWriteFault;
+  if (hold) HoldInterrupts();
+  if (renameat(directory, (CopyPrefix(target) + kNewCopy).c_str(), directory,
+               target.name.c_str()) != 0) {
     return kRegistryWriteFault;
   }
   fsync(directory);
   return kRegistryOk;
 }
 
-// Runs `change` on the registry under the lock on its file's folder and saves
-// the file when the change says it changed something. Returns the change's
-// result, or the reason the registry could not be read or saved.
-long ChangeRegistry(const std::function<long(RegFile*, bool*)>& change) {
+// Runs `change` on the registry under the lock and saves the file when the
+// change says it changed something (holding interrupts as SaveRegistry does,
+// with `hold`). Returns the change's result, or the reason the registry could
+// not be read or saved; then the file is as it was.
+long ChangeRegistry(const std::function<long(RegFile*, bool*)>& change, bool hold) {
   const RegistryTarget target = ResolveRegistryFile();
   const int directory = open(target.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0) return kRegistryWriteFault;
-  long status = kRegistryAccessDenied;
-  if (flock(directory, LOCK_EX) == 0) {
-    RegFile file;
-    struct stat old = {};
-    status = LoadRegistry(target.path(), &file, &old);
+  const std::string copy = CopyPrefix(target) + kNewCopy;
+  long status = kRegistryOk;
+  const int held = LockNewCopy(directory, copy, &status);
+  if (held >= 0) {
+    bool saved = false;
     bool changed = false;
-    if (status == kRegistryOk) status = change(&file, &changed);
-    if (status == kRegistryOk && changed) status = SaveRegistry(file, old, target, directory);
+    try {
+      RegFile* file = nullptr;
+      struct stat old = {};
+      status = LoadRegistry(target.path(), &file, &old);
+      if (status == kRegistryOk) status = change(file, &changed);
+      if (status == kRegistryOk && changed) {
+        status = SaveRegistry(*file, old, target, directory, held, hold);
+        saved = status == kRegistryOk;
+      }
+    } catch (const std::bad_alloc&) {
+      status = kRegistryAccessDenied;
+    }
+    // A change that was not saved leaves the copy held in memory unlike the file.
+    if (changed && !saved) g_registry.reset();
+    if (changed) g_stamp.valid = false;
+    // The name is still this save's own: no other writer passes the lock.
+    if (!saved) unlinkat(directory, copy.c_str(), 0);
+    close(held);  // releases the lock
   }
-  close(directory);  // releases the lock
+  close(directory);
   return status;
+}
+
+// Whether `path` is a mount point of its own, as a file bind-mounted over the
+// registry file is (the usual way to hand a container one file): rename
+// cannot replace it. A bind mount from the same file system has the same
+// device, so the mount ids tell.
+bool IsMountPoint(const std::string& path, const std::string& folder) {
+  struct statx file = {}, parent = {};
+  if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &file) != 0 ||
+      statx(AT_FDCWD, folder.c_str(), 0, STATX_MNT_ID, &parent) != 0) {
+    return false;
+  }
+  if (file.stx_dev_major != parent.stx_dev_major || file.stx_dev_minor != parent.stx_dev_minor) {
+    return true;
+  }
+  return (file.stx_mask & parent.stx_mask & STATX_MNT_ID) != 0 &&
+         file.stx_mnt_id != parent.stx_mnt_id;
 }
 
 }  // namespace
 
 long OpenRegistryKey(const std::wstring& path, RegistryKey* key) {
-  RegFile file;
+  RegFile* file = nullptr;
   const long status = LoadRegistry(RegistryFilePath(), &file, nullptr);
   if (status != kRegistryOk) return status;
-  if (!RegKeyExists(file, path)) return kRegistryNotFound;
+  if (!RegKeyExists(*file, path)) return kRegistryNotFound;
   key->path = path;
+  key->handle = g_registry_read;
   return kRegistryOk;
 }
 
 long CreateRegistryKey(const std::wstring& path, RegistryKey* key) {
-  const long status = ChangeRegistry([&](RegFile* file, bool* changed) {
-    *changed = AddRegKey(file, path);
-    return kRegistryOk;
-  });
+  const long status = ChangeRegistry(
+      [&](RegFile* file, bool* changed) {
+        *changed = AddRegKey(file, path);
+        return kRegistryOk;
+      },
+      false);
   if (status == kRegistryOk) key->path = path;
   return status;
 }
 
 long QueryRegistryValue(const RegistryKey& key, const std::wstring& name, RegistryValue* value) {
-  RegFile file;
-  const long status = LoadRegistry(RegistryFilePath(), &file, nullptr);
-  if (status != kRegistryOk) return status;
-  return FindRegValue(file, key.path, name, value) ? kRegistryOk : kRegistryNotFound;
+  try {
+    RegFile* file = g_registry.get();
+    if (key.handle == 0 || key.handle != g_registry_read || !file) {
+      const long status = LoadRegistry(RegistryFilePath(), &file, nullptr);
+      if (status != kRegistryOk) return status;
+    }
+    return FindRegValue(*file, key.path, name, value) ? kRegistryOk : kRegistryNotFound;
+  } catch (const std::bad_alloc&) {
+    return kRegistryAccessDenied;
+  }
 }
 
 long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
                           const std::wstring& name, const RegistryValue& value) {
-  return ChangeRegistry([&](RegFile* file, bool* changed) {
-    DeleteRegValue(file, key.path, removed);
-    SetRegValue(file, key.path, name, value);
-    *changed = true;
-    return kRegistryOk;
-  });
+  return ChangeRegistry(
+      [&](RegFile* file, bool* changed) {
+        DeleteRegValue(file, key.path, removed);
+        SetRegValue(file, key.path, name, value);
+        *changed = true;
+        return kRegistryOk;
+      },
+      true);
 }
 
-// A store opens the file's folder to lock it, makes its new copy there and
-// renames it over the file; all three need the folder open to this user. In
-// a sticky folder (as /tmp is) the rename also needs the user to own the
-// file or the folder, unless the user is root.
+// A store creates its new copy in the file's folder and renames it over the
+// file; both need the folder open to this user. In a sticky folder (as /tmp
+// is) the rename also needs the user to own the file or the folder, unless
+// the user is root; and no one can rename over a file mounted in its place.
 bool MayStoreUnderRegistryKey(const std::wstring& /*path*/) {
   const RegistryTarget target = ResolveRegistryFile();
-  if (faccessat(AT_FDCWD, target.folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0) {
+  if (faccessat(AT_FDCWD, target.folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0 ||
+      IsMountPoint(target.path(), target.folder)) {
     return false;
   }
   struct stat folder, file;
@@ -249,6 +453,9 @@ bool MayStoreUnderRegistryKey(const std::wstring& /*path*/) {
   return file.st_uid == user || folder.st_uid == user;
 }
 
-void CloseRegistryKey(RegistryKey* key) { key->path.clear(); }
+void CloseRegistryKey(RegistryKey* key) {
+  key->handle = 0;
+  key->path.clear();
+}
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/process.h"
 #include "platform/registry.h"
 
 // HKEY_LOCAL_MACHINE through the Windows API. The product's keys live in the
@@ -67,9 +68,10 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
 
 // The registry has no step that deletes one value and sets another, so the
 // deleted value is put back when the set fails: a failed store leaves the
-// key as it was.
+// key as it was. Interrupts are held from the start, before the delete.
 long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
                           const std::wstring& name, const RegistryValue& value) {
+  HoldInterrupts();
   RegistryValue saved;
   const long found = Query(Handle(key), removed, &saved);
   if (found != kRegistryOk && found != ERROR_FILE_NOT_FOUND) return found;

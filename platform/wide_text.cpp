@@ -19,37 +19,35 @@ void PutUnit(std::vector<std::uint8_t>& out, char32_t unit) {
 
 }  // namespace
 
+wchar_t DecodeUtf8Char(const char* bytes, size_t size, size_t* length) {
+  const auto lead = static_cast<unsigned char>(bytes[0]);
+  size_t count = 0;
+  char32_t code = 0;
+  char32_t lowest = 0;
+  if (lead < 0x80) {
+    count = 1, code = lead;
+  } else if ((lead & 0xE0) == 0xC0) {
+    count = 2, code = lead & 0x1Fu, lowest = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    count = 3, code = lead & 0x0Fu, lowest = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    count = 4, code = lead & 0x07u, lowest = 0x10000;
+  }
+  bool valid = count != 0 && count <= size;
+  for (size_t k = 1; valid && k < count; ++k) {
+    const auto c = static_cast<unsigned char>(bytes[k]);
+    valid = IsContinuation(c);
+    code = (code << 6) | (c & 0x3Fu);
+  }
+  valid = valid && code >= lowest && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+  *length = valid ? count : 1;
+  return static_cast<wchar_t>(valid ? code : kEscapeBase + lead - 0x80);
+}
+
 std::wstring DecodeUtf8(const std::string& bytes) {
   std::wstring text;
-  size_t i = 0;
-  while (i < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    size_t length = 0;
-    char32_t code = 0;
-    char32_t lowest = 0;
-    if (lead < 0x80) {
-      length = 1, code = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2, code = lead & 0x1Fu, lowest = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, code = lead & 0x0Fu, lowest = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, code = lead & 0x07u, lowest = 0x10000;
-    }
-    bool valid = length != 0 && i + length <= bytes.size();
-    for (size_t k = 1; valid && k < length; ++k) {
-      const auto c = static_cast<unsigned char>(bytes[i + k]);
-      valid = IsContinuation(c);
-      code = (code << 6) | (c & 0x3Fu);
-    }
-    valid = valid && code >= lowest && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
-    if (valid) {
-      text.push_back(static_cast<wchar_t>(code));
-      i += length;
-    } else {
-      text.push_back(static_cast<wchar_t>(kEscapeBase + lead - 0x80));
-      ++i;
-    }
+  for (size_t i = 0, length = 0; i < bytes.size(); i += length) {
+    text.push_back(DecodeUtf8Char(bytes.data() + i, bytes.size() - i, &length));
   }
   return text;
 }

@@ -13,6 +13,10 @@ namespace platform {
 std::wstring DecodeUtf8(const std::string& bytes);
 std::string EncodeUtf8(const std::wstring& text);
 
+/// The first character that DecodeUtf8 reads from `size` bytes (at least
+/// one), and in `length` how many of them it takes.
+wchar_t DecodeUtf8Char(const char* bytes, size_t size, size_t* length);
+
 /// UTF-16LE code units to wide text and back. Surrogate pairs join into one
 /// character; a lone surrogate stays as it is, so any data survives. An odd
 /// last byte is read as a unit whose high byte is zero.

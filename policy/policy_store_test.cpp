@@ -105,8 +105,9 @@ TEST_F(PolicyStoreTest, StoreReplacesTheOtherValue) {
   EXPECT_EQ(fake::Dword(3000).data, fake::FindValue(kPolicyKey21, kPercentValue)->data);
   EXPECT_EQ(nullptr, fake::FindValue(kPolicyKey21, kAbsoluteValue));
   EXPECT_NE(nullptr, fake::FindValue(kPolicyKey21, L"Unrelated"));
+  // The store cannot be taken back once it begins: interrupts are held first.
   const std::vector<std::wstring> expected = {
-      L"remove " + kPolicyKey21 + L" " + kAbsoluteValue,
+      L"hold interrupts", L"remove " + kPolicyKey21 + L" " + kAbsoluteValue,
       L"set " + kPolicyKey21 + L" " + kPercentValue + L"=3000"};
   EXPECT_EQ(expected, TheMachine().events);
 }

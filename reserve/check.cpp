@@ -29,7 +29,7 @@ std::wstring Percent(int percent) { return std::to_wstring(percent) + L"%"; }
 
 // The value a request stores, as "name = number".
 std::wstring StoredValueText(const ReserveCheck& check) {
-  return *check.stored_name + L" = " + std::to_wstring(check.stored_number);
+  return *check.decision.stored_name + L" = " + std::to_wstring(check.decision.stored_number);
 }
 
 // Where the request stores something: the value, its key and the restart.
@@ -68,24 +68,14 @@ ReserveCheck CheckRequest(int percentage) {
   check.surveyed = true;
   check.decision = DecideReserve(check.pools, percentage);
   check.status = check.decision.outcome;
-  // What ApplyReserve stores for each outcome that stores.
-  if (check.decision.outcome == kOutcomePercentStored) {
-    check.stored_name = &kPercentValue;
-    check.stored_number = static_cast<std::uint32_t>(percentage * kPercentScale);
-    check.removed_name = &kAbsoluteValue;
-  } else if (check.decision.outcome != kOutcomeExceedsFreeSpace) {
-    check.stored_name = &kAbsoluteValue;
-    check.stored_number = static_cast<std::uint32_t>(kMinimumReserveMb);
-    check.removed_name = &kPercentValue;
-  }
-  if (!check.stored_name) return check;
+  if (!check.decision.stored_name) return check;
 
   std::uint32_t number = 0;
   std::uint32_t other = 0;
   check.already_in_effect =
-      ReadPolicyValue(*check.stored_name, &number) == StoredValue::kNumber &&
-      number == check.stored_number &&
-      ReadPolicyValue(*check.removed_name, &other) == StoredValue::kAbsent;
+      ReadPolicyValue(*check.decision.stored_name, &number) == StoredValue::kNumber &&
+      number == check.decision.stored_number &&
+      ReadPolicyValue(*check.decision.removed_name, &other) == StoredValue::kAbsent;
   check.may_store = platform::MayStoreUnderRegistryKey(PolicyKey());
   // Nothing would be written where the policy is in effect, so no rights
   // are needed then.

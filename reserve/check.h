@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/outcome.h"
+#include "reserve/outcome.h"
 #include "reserve/reserve.h"
 #include "survey/pool_listing.h"
 
@@ -17,12 +17,8 @@ struct ReserveCheck {
   int status = kOutcomeSurveyFailed;
   bool surveyed = false;  // the survey gave figures; the rest holds only then
   PoolFigures pools;
-  ReserveDecision decision = {kOutcomeSurveyFailed, 0};
-  /// The value the request would store, with its number, and the one it
-  /// would remove; null where it stores nothing (refused).
-  const std::wstring* stored_name = nullptr;
-  std::uint32_t stored_number = 0;
-  const std::wstring* removed_name = nullptr;
+  /// What the request would store and remove, as the request itself decides.
+  ReserveDecision decision = {kOutcomeSurveyFailed};
   /// The policy key holds that value with that number, and not the other.
   bool already_in_effect = false;
   /// This user could store it (asked only where something would be stored).

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/outcome.h"
+#include "reserve/outcome.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/service.h"
@@ -70,10 +70,10 @@ int MinimumPercentage(int reserve, int percentage) {
   return static_cast<int>(m);
 }
 
-// Stores the absolute form at the minimum reserve.
-bool StoreMinimumReserve(bool* other_lost) {
-  return StorePolicyValue(kAbsoluteValue, static_cast<std::uint32_t>(kMinimumReserveMb),
-                          kPercentValue, other_lost);
+// Stores what the decision says, in place of the other form.
+bool StoreDecided(const ReserveDecision& decision, bool* other_lost) {
+  return StorePolicyValue(*decision.stored_name, decision.stored_number, *decision.removed_name,
+                          other_lost);
 }
 
 // A store that failed says what the policy key holds now.
@@ -97,15 +97,15 @@ int RestartOnNewPolicy(int outcome) {
 }
 
 // Shared ending of the two outcomes that store the minimum reserve. From the
-// store to the end of the restart an interrupt does not stop the tool: a
+// store to the end of the restart an interrupt does not stop the tool (the
+// store holds interrupts once it cannot be taken back; registry.h): a
 // monitor stopped and never started again would leave the product unwatched.
-int FinishMinimumReserve(int outcome) {
+int FinishMinimumReserve(const ReserveDecision& decision) {
   bool other_lost = false;
-  platform::HoldInterrupts();
-  if (!StoreMinimumReserve(&other_lost)) return PolicyNotStored(other_lost);
+  if (!StoreDecided(decision, &other_lost)) return PolicyNotStored(other_lost);
   SayMegabytes(kNewMinimum, kMinimumReserveMb);
   Alert(kTurnedOff);
-  return RestartOnNewPolicy(outcome);
+  return RestartOnNewPolicy(decision.outcome);
 }
 
 }  // namespace
@@ -117,17 +117,23 @@ bool RestartMonitorService() {
 }
 
 ReserveDecision DecideReserve(const PoolFigures& pools, int percentage) {
-  if (pools.smallest_free_share < percentage) return {kOutcomeExceedsFreeSpace, 0};
-  if (percentage == 0) return {kOutcomeSnapshotsOff, 0};
-  if (pools.requested_reserve < kMinimumReserveMb) {
-    return {kOutcomeMinimumStored, MinimumPercentage(pools.requested_reserve, percentage)};
+  const auto minimum = static_cast<std::uint32_t>(kMinimumReserveMb);
+  if (pools.smallest_free_share < percentage) return {kOutcomeExceedsFreeSpace};
+  if (percentage == 0) {
+    return {kOutcomeSnapshotsOff, 0, &kAbsoluteValue, minimum, &kPercentValue};
   }
-  return {kOutcomePercentStored, 0};
+  if (pools.requested_reserve < kMinimumReserveMb) {
+    return {kOutcomeMinimumStored, MinimumPercentage(pools.requested_reserve, percentage),
+            &kAbsoluteValue, minimum, &kPercentValue};
+  }
+  return {kOutcomePercentStored, 0, &kPercentValue,
+          static_cast<std::uint32_t>(percentage * kPercentScale), &kAbsoluteValue};
 }
 
-int ApplyReserve(int percentage) {
+int ApplyReserve(int percentage, RequestFindings* findings) {
   PoolFigures pools;
   if (QueryPoolSpace(percentage, &pools) != 0) return kOutcomeSurveyFailed;
+  if (findings) *findings = {true, pools};
   const ReserveDecision decision = DecideReserve(pools, percentage);
 
   if (decision.outcome == kOutcomeExceedsFreeSpace) {
@@ -141,7 +147,7 @@ int ApplyReserve(int percentage) {
   if (decision.outcome == kOutcomeSnapshotsOff) {
     Say(kTurningOff);
     Say(kHowToReenable);
-    return FinishMinimumReserve(kOutcomeSnapshotsOff);
+    return FinishMinimumReserve(decision);
   }
 
   if (decision.outcome == kOutcomeMinimumStored) {
@@ -149,15 +155,11 @@ int ApplyReserve(int percentage) {
     SayPercent(kMinimumIs, decision.minimum_percentage);
     SayPercent(kWillBeSet, decision.minimum_percentage);
     SayMegabytes(kReflectsMinimum, kMinimumReserveMb);
-    return FinishMinimumReserve(kOutcomeMinimumStored);
+    return FinishMinimumReserve(decision);
   }
 
   bool other_lost = false;
-  platform::HoldInterrupts();
-  if (!StorePolicyValue(kPercentValue, static_cast<std::uint32_t>(percentage * kPercentScale),
-                        kAbsoluteValue, &other_lost)) {
-    return PolicyNotStored(other_lost);
-  }
+  if (!StoreDecided(decision, &other_lost)) return PolicyNotStored(other_lost);
   SayPercent(kNewPercentage, percentage);
   return RestartOnNewPolicy(kOutcomePercentStored);
 }

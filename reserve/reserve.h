@@ -1,9 +1,10 @@
 #ifndef SNAPRESERVE_RESERVE_RESERVE_H_
 #define SNAPRESERVE_RESERVE_RESERVE_H_
 
+#include <cstdint>
 #include <string>
 
-#include "app/outcome.h"
+#include "reserve/outcome.h"
 #include "survey/pool_listing.h"
 
 /// The requests the tool takes: whole percentages in this range.
@@ -24,10 +25,22 @@ extern const int kPercentScale;
 struct ReserveDecision {
   /// kOutcomeExceedsFreeSpace, kOutcomeSnapshotsOff, kOutcomeMinimumStored or
   /// kOutcomePercentStored: the outcome of the request once its effects are done.
-  Outcome outcome;
+  Outcome outcome = kOutcomeExceedsFreeSpace;
   /// With kOutcomeMinimumStored, the percentage that would have reached the
   /// minimum reserve on the smallest pool; 0 otherwise.
-  int minimum_percentage;
+  int minimum_percentage = 0;
+  /// The value the request stores, with its number, and the one it removes
+  /// in the same step; null where it is refused and stores nothing.
+  const std::wstring* stored_name = nullptr;
+  std::uint32_t stored_number = 0;
+  const std::wstring* removed_name = nullptr;
+};
+
+/// What a request found on its way, for its record: the survey's figures,
+/// where the survey gave them.
+struct RequestFindings {
+  bool surveyed = false;
+  PoolFigures pools;
 };
 
 /// Decides the validated request `percentage` (0 to 99) on the figures that
@@ -41,8 +54,9 @@ ReserveDecision DecideReserve(const PoolFigures& pools, int percentage);
 /// reports, stores the policy under the probed policy key and restarts the
 /// monitor service. Returns the outcome code: kOutcomeMonitorNotRunning in
 /// place of a storing outcome when the monitor does not run again
-/// afterwards. ProbeRelease must have succeeded.
-int ApplyReserve(int percentage);
+/// afterwards. ProbeRelease must have succeeded. `findings`, when given,
+/// receives what the survey found.
+int ApplyReserve(int percentage, RequestFindings* findings = nullptr);
 
 /// Stops the monitor service and starts it again, waiting for each command.
 /// The start is tried even when the stop failed. True when NET reported the

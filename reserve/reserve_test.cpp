@@ -185,6 +185,7 @@ TEST_F(ReserveTest, PolicyThatCannotBeStoredIsNeverReportedAsStored) {
   EXPECT_EQ(fake::Dword(1056).data, Policy(kAbsoluteValue)->data);
   EXPECT_EQ(nullptr, Policy(kPercentValue));
   EXPECT_TRUE(EventsFrom(L"run C:\\WINNT").empty()) << "service left alone";
+  EXPECT_TRUE(EventsFrom(kHold).empty()) << "a store that backed out never held interrupts";
 }
 
 TEST_F(ReserveTest, OldPolicyThatCouldNotBePutBackIsNotCalledUnchanged) {
@@ -293,6 +294,9 @@ TEST_F(ShowTest, ShowsEachFormOfTheStoredPolicy) {
       {{{kPercentValue, fake::Dword(4294967295u)}}, percent + L"4294967295, that is 42949672.95%.\n"},
       {{{kAbsoluteValue, fake::Dword(2048)}}, absolute + L"= 2048, that is 2048 MB.\n"},
       {{{kAbsoluteValue, fake::Text(L"1056")}}, absolute + L"holds no DWORD number.\n"},
+      // Two bytes 20,04 would read as 1056; the monitor reads no number there.
+      {{{kAbsoluteValue, {platform::kRegDword, {0x20, 0x04}}}},
+       absolute + L"holds no DWORD number.\n"},
       {{{kPercentValue, fake::Dword(3000)}, {kAbsoluteValue, fake::Dword(1056)}},
        percent + L"3000, that is 30%.\n" + absolute + L"= 1056, that is 1056 MB.\n"
        L"\aBoth forms of the policy are stored; only one should be.\n"},

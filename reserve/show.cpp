@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/outcome.h"
+#include "reserve/outcome.h"
 #include "platform/console.h"
 #include "policy/policy_store.h"
 #include "reserve/reserve.h"

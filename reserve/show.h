@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/outcome.h"
+#include "reserve/outcome.h"
 #include "survey/pool_listing.h"
 
 /// Shows, changing nothing: the installed release and the policy key it

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the tool, lays out a sample machine under build/, and sets a 30%
-# snapshot reserve on it, showing the stored policy before and after and the
-# monitor service's record.
+# snapshot reserve on it, showing the stored policy before and after, the
+# monitor service's record and the event the run left.
 #   scripts/demo.sh            the native tool on a POSIX stand-in machine
 #   scripts/demo.sh --windows  the 32-bit Windows program under Wine (the 64-bit
 #                              one where this machine runs no 32-bit program)
@@ -36,3 +36,5 @@ echo "== Policy after:"
 policy
 echo "== Monitor service record ($machine/service.log):"
 cat "$machine/service.log"
+echo "== The run's event in the Application log ($machine/eventlog/Application.log):"
+cat "$machine/eventlog/Application.log"

@@ -4,8 +4,9 @@
 #   scripts/install-deps.sh build    CMake, make, g++ and nlohmann/json: the native tool (the demo)
 #   scripts/install-deps.sh test     the build's, GoogleTest, clang with its sanitizer and
 #                                    libFuzzer runtimes, valgrind, the JSON Schema validator
-#                                    for the reports, Ansible for the playbook test, and the
-#                                    windows group
+#                                    for the reports, Ansible for the playbook test, the
+#                                    windows group, and wixl, msitools, osslsigncode and
+#                                    openssl for the installer packages and their signatures
 #   scripts/install-deps.sh windows  MinGW-w64 and nlohmann/json for both Windows programs, and Wine to run
 #                                    them: 64-bit Wine, and 32-bit Wine (adding the i386
 #                                    architecture) only where the 32-bit program's tests
@@ -55,6 +56,10 @@ for group in "${@:-build}"; do
       need python3-jsonschema /usr/bin/python3 -c 'import jsonschema; jsonschema.Draft202012Validator'
       need ansible-core has ansible-playbook
       windows
+      need wixl has wixl
+      need msitools has msibuild
+      need osslsigncode has osslsigncode
+      need openssl has openssl
       ;;
     windows) windows ;;
     bench)

@@ -3,15 +3,15 @@
 # product built in $2 (the build's sim folder), laid out as a current 64-bit
 # server: the management tool with a two-pool listing under
 # C:\Program Files (x86), the monitor service VLMRMON running from its
-# program there, the NET command in C:\Windows\System32, and a registry with
-# release 2.1 installed.
+# program there, the NET command in C:\Windows\System32, an empty
+# Application log, and a registry with release 2.1 installed.
 set -eu
 root=$1
 sim=$2
 product="$root/drive_c/Program Files (x86)/Halvorn/Velmora 2.0"
 system32="$root/drive_c/Windows/System32"
 rm -rf "$root"
-mkdir -p "$product" "$system32" "$root/services"
+mkdir -p "$product" "$system32" "$root/services" "$root/eventlog"
 cp "$sim/plexadm.exe" "$product/plexadm.exe"
 : > "$product/vlmrmon.exe"
 echo RUNNING > "$root/services/VLMRMON"

@@ -18,7 +18,7 @@ jobs=$(nproc)
 builds="$PWD/build/windows-x86;$PWD/build/windows-x64"
 for preset in windows-x86 windows-x64; do
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
+  cmake --build --preset "$preset" -j "$jobs" --target all msi
   # The ZIP for servers: the .exe, the README and the licence, nothing else.
   cpack --preset "$preset" >/dev/null
   contents=$(cmake -E tar tf "build/$preset/snapreserve-1.5-$preset.zip" | sort | tr '\n' ' ')

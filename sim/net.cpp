@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <utility>
 #include <string>
 
 #include "platform/reg_file.h"
@@ -48,12 +48,15 @@ std::string Describe(const platform::RegFile& file, const std::wstring& key,
 }
 
 std::string PolicyInForce(const std::string& root) {
-  std::ifstream in(root + "/system.reg", std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
+  // Read straight into the one string the file is kept in.
+  std::ifstream in(root + "/system.reg", std::ios::binary | std::ios::ate);
+  std::string bytes(in ? static_cast<size_t>(in.tellg()) : 0, '\0');
+  in.seekg(0);
+  in.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<size_t>(in.gcount()));
   platform::RegFile file;
   int bad_line = 0;
-  if (!platform::ParseRegFile(bytes.str(), &file, &bad_line)) return " registry-unreadable";
+  if (!platform::ParseRegFile(std::move(bytes), &file, &bad_line)) return " registry-unreadable";
   platform::RegistryValue release;
   std::wstring text;
   if (platform::FindRegValue(file, kVersionsKey, L"VLMR", &release)) {

@@ -3,6 +3,7 @@
 #include "platform/ascii_case.h"
 #include "platform/block_stream.h"
 #include "platform/console.h"
+#include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/framework.h"
 #include "platform/process.h"
@@ -127,6 +128,8 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name, Regist
 long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
                           const std::wstring& name, const RegistryValue& value) {
   if (machine.replace_failure != 0) return machine.replace_failure;
+  // Past this point a store is not taken back.
+  HoldInterrupts();
   auto* found = fake::FindKey(key.path);
   auto& values = found ? *found : machine.registry[key.path];
   auto old = fake::FindName(values, removed);
@@ -174,13 +177,23 @@ bool ServiceRuns(const std::wstring& name) {
   return machine.service_runs;
 }
 
+const std::wstring kEventSource = L"snapreserve";
+
+// As "event <id> <type>: <string> | <string> ...".
+void WriteEvent(EventType type, std::uint32_t id, const std::vector<std::wstring>& strings) {
+  std::wstring line = L"event " + std::to_wstring(id) + L" " + std::to_wstring(type) + L":";
+  for (size_t i = 0; i < strings.size(); ++i) line += (i == 0 ? L" " : L" | ") + strings[i];
+  machine.events.push_back(line);
+}
+
 long ShortPathName(const std::wstring& path, std::wstring* short_path) {
   if (machine.files.count(path) == 0) return 2;
   *short_path = path;
   return 0;
 }
 
-int OpenFileForReading(const std::wstring& path, std::unique_ptr<std::istream>* stream) {
+// The held file's bytes, as the platform hands them out.
+static int OpenHeldBytes(const std::wstring& path, std::unique_ptr<std::istream>* stream) {
   if (machine.open_file_failure != 0) return machine.open_file_failure;
   auto it = machine.files.find(path);
   if (it == machine.files.end()) return 2;  // ENOENT
@@ -228,7 +241,7 @@ int CreateHeldFile(const std::wstring& path, HeldFile* file) {
 int ReadHeldFile(const HeldFile& file, std::unique_ptr<std::istream>* stream) {
   if (machine.held_file_links != 1) return EMLINK;
   if (!machine.shell_writes_listing) return ENOENT;  // the redirection never reached it
-  return OpenFileForReading(file.path, stream);
+  return OpenHeldBytes(file.path, stream);
 }
 
 void ReleaseHeldFile(HeldFile* file) {

@@ -36,7 +36,7 @@ struct Machine {
   std::map<std::wstring, std::string> files;
   // Files that no delete removes and no shell writes over (read-only, say).
   std::set<std::wstring> stuck_files;
-  int open_file_failure = 0;  // OpenFileForReading fails with this errno
+  int open_file_failure = 0;  // ReadHeldFile fails with this errno
   int create_file_failure = 0;  // CreateHeldFile fails with this errno
   unsigned held_file_links = 1;  // names a held file has when it is read
   std::wstring working_folder = L"C:\\Work";

@@ -77,8 +77,10 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   EXPECT_EQ(ExpectedRecord(s), machine.ServiceRecord());
   EXPECT_EQ(s.monitor_starts ? "RUNNING\n" : "STOPPED\n", machine.ServiceState());
 
+  ExpectEvents(s, machine.Events());
+
   EXPECT_EQ(std::set<std::string>(), Entries(machine.work())) << "nothing left behind";
-  std::set<std::string> root = {"drive_c", "services", "system.reg"};
+  std::set<std::string> root = {"drive_c", "eventlog", "services", "system.reg"};
   if (Stores(s)) root.insert("service.log");
   EXPECT_EQ(root, Entries(machine.root()));
 }
@@ -177,14 +179,14 @@ TEST_F(StandInMachineTest, LinkedRegistryStaysALinkAndItsFileIsChanged) {
   EXPECT_EQ(link, points_to);
   EXPECT_EQ(kThirty, PolicyIn(ParsedExport(ReadFile(folder + "/velmora.reg")), kKey21));
   EXPECT_EQ(std::set<std::string>({"velmora.reg"}), Entries(folder)) << "no copy left";
-  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "managed", "service.log", "system.reg"}),
+  EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "managed", "service.log", "system.reg"}),
             Entries(machine_.root()));
 }
 
 TEST_F(StandInMachineTest, MissingRegistryIsEmpty) {
   unlink(machine_.registry_path().c_str());
   EXPECT_EQ(255, machine_.Run({"30"}).status);
-  EXPECT_EQ(std::set<std::string>({"drive_c", "services"}), Entries(machine_.root()));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services"}), Entries(machine_.root()));
 }
 
 TEST_F(StandInMachineTest, RegistryRemovedBeforeTheStoreIsEmptyAndTheStoreMakesIt) {
@@ -273,7 +275,46 @@ TEST_F(StandInMachineTest, RegistryThatIsNoRegularFileIsRefusedAndLeftAsItIs) {
     EXPECT_EQ(c.before_the_store ? 6 : 255, run.status) << what;
     EXPECT_EQ(node, Node(path)) << what;
     EXPECT_EQ("", machine_.ServiceRecord()) << what;
-    EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), Entries(machine_.root())) << what;
+    EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "system.reg"}), Entries(machine_.root())) << what;
+  }
+}
+
+// A registry file too large to hold in memory, 3 GiB where the run may map
+// 2, there from the start or grown by the management tool before the store:
+// refused as an unreadable registry, as above, and left as it is.
+TEST_F(StandInMachineTest, RegistryTooLargeToHoldIsRefusedAndLeftAsItIs) {
+  if (kUnderAddressSanitizer) {
+    GTEST_SKIP() << "AddressSanitizer ends a run whose memory runs out";
+  }
+  const std::string path = machine_.registry_path();
+  const std::string size = std::to_string(3LL << 30);
+  std::string usage = kUsage;
+  Replace(&usage, "@PROG@", SNAPRESERVE_BINARY);
+  for (const bool before_the_store : {false, true}) {
+    machine_.LayRegistry("\"2.1\"", kEmpty, kMinimum);
+    InstallToolThatRuns(before_the_store ? "truncate -s " + size + " \"$VELMORA_ROOT/system.reg\"" : "");
+    if (!before_the_store) {
+      ASSERT_EQ(0, truncate(path.c_str(), std::stoll(size)));
+    }
+    struct stat laid = {}, left = {};
+    stat(path.c_str(), &laid);
+    int output = -1;
+    const pid_t pid = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output, [] {
+      const rlimit memory = {2UL << 30, 2UL << 30};
+      setrlimit(RLIMIT_AS, &memory);
+      alarm(30);
+    });
+    const RunResult run = Machine::Finish(pid, output);
+    EXPECT_EQ(before_the_store ? kTwoPools + std::string("\aThe snapshot reserve policy could not "
+                                                         "be stored.\nNo change effected.\n")
+                               : usage,
+              run.output);
+    EXPECT_EQ(before_the_store ? 6 : 255, run.status);
+    ASSERT_EQ(0, stat(path.c_str(), &left));
+    EXPECT_EQ(laid.st_ino, left.st_ino);
+    EXPECT_EQ(std::stoll(size), left.st_size);
+    EXPECT_EQ("", machine_.ServiceRecord());
+    EXPECT_EQ(0u, Entries(machine_.root()).count(".system.reg.snapreserve-new"));
   }
 }
 
@@ -463,6 +504,7 @@ TEST_F(StandInMachineTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) 
   chmod(machine_.work().c_str(), 0777);
   chmod(machine_.registry_path().c_str(), 0644);
   chmod(machine_.root().c_str(), 0555);
+  chmod((machine_.root() + "/eventlog").c_str(), 01777);  // as any user may write to the log
   const std::string before = ReadFile(machine_.registry_path());
   const RunResult run = RunAsAnotherUser({"30"});
   chmod(machine_.root().c_str(), 0755);
@@ -470,9 +512,14 @@ TEST_F(StandInMachineTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) 
                                     "No change effected.\n"),
             run.output);
   EXPECT_EQ(6, run.status);
+  const std::string key = "HKEY_LOCAL_MACHINE\\" + std::string(kShown21);
+  EXPECT_EQ(std::vector<std::string>({"106 error: 30 | " + key +
+                                      " | MinFreespacePerPool = 1056 | MinFreespacePerPool = "
+                                      "1056 | 40% | 5000 MB | 6"}),
+            machine_.Events());
   EXPECT_EQ(before, ReadFile(machine_.registry_path()));
   EXPECT_EQ("", machine_.ServiceRecord());
-  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), Entries(machine_.root()));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "system.reg"}), Entries(machine_.root()));
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }
 
@@ -503,7 +550,7 @@ TEST_F(StandInMachineTest, CheckSaysWhereThisUserMayNotStoreThePolicy) {
                                   "null", false, "false")));
   EXPECT_EQ(kTwoPools, report.errors);
   EXPECT_EQ(before, ReadFile(machine_.registry_path()));
-  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), Entries(machine_.root()));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "system.reg"}), Entries(machine_.root()));
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }
 
@@ -616,7 +663,7 @@ TEST_F(StandInMachineTest, UnwritableWorkingDirectoryFailsTheSurveyQuietly) {
   EXPECT_EQ(before, ReadFile(machine_.registry_path()));
   EXPECT_EQ("", machine_.ServiceRecord());
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
-  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), Entries(machine_.root()));
+  EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "system.reg"}), Entries(machine_.root()));
 }
 
 TEST_F(StandInMachineTest, LeftoverListingThatCannotBeRemovedIsNeverRead) {

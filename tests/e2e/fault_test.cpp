@@ -3,7 +3,9 @@
 // working directories. Whatever happens, the registry parses and holds the
 // old policy or the new one, and nothing outside the run is touched.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -66,7 +68,7 @@ TEST_F(FaultTest, FullDiskLeavesTheRegistryByteForByte) {
   EXPECT_EQ(kTwoPools + kStoreFailed, run.output);
   EXPECT_EQ(6, run.status);
   EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
-  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), RootEntries());
+  EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "system.reg"}), RootEntries());
   EXPECT_EQ("", machine_.ServiceRecord());
 }
 
@@ -81,7 +83,7 @@ TEST_F(FaultTest, CrashHalfwayThroughASaveLeavesTheRegistryByteForByte) {
   EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
   EXPECT_EQ("", machine_.ServiceRecord());
   std::set<std::string> left = RootEntries();
-  for (const char* name : {"drive_c", "services", "system.reg", "system.reg.backup", "system.reg.bak001"}) {
+  for (const char* name : {"drive_c", "eventlog", "services", "system.reg", "system.reg.backup", "system.reg.bak001"}) {
     EXPECT_EQ(1u, left.erase(name)) << name;
   }
   ASSERT_EQ(1u, left.size()) << "the crashed writer's copy";
@@ -90,7 +92,7 @@ TEST_F(FaultTest, CrashHalfwayThroughASaveLeavesTheRegistryByteForByte) {
   // The next save clears away the copy that the crash left behind, and only that.
   EXPECT_EQ(0, machine_.Run({"30"}).status);
   EXPECT_EQ(kThirty, machine_.PolicyAt(kKey21));
-  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "service.log", "system.reg", "system.reg.backup",
+  EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "service.log", "system.reg", "system.reg.backup",
                                    "system.reg.bak001"}),
             RootEntries());
   for (const std::string& name : backups) {
@@ -176,7 +178,7 @@ TEST_F(FaultTest, ConcurrentRunsLoseNothingAndLeaveOnePolicy) {
   for (int i = 0; i < kRuns; ++i) {
     EXPECT_EQ(std::set<std::string>(), Entries(machine_.work() + "/" + std::to_string(i)));
   }
-  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "service.log", "system.reg"}), RootEntries());
+  EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "service.log", "system.reg"}), RootEntries());
 }
 
 TEST_F(FaultTest, RemovedWorkingDirectoryFailsTheSurveyAndTouchesNothing) {
@@ -190,7 +192,77 @@ TEST_F(FaultTest, RemovedWorkingDirectoryFailsTheSurveyAndTouchesNothing) {
   EXPECT_EQ(5, run.status);
   EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
-  EXPECT_EQ(std::set<std::string>({"drive_c", "services", "system.reg"}), RootEntries());
+  EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "system.reg"}), RootEntries());
+}
+
+// Every lock a user who may only read the registry can take: its folder and
+// the file itself, through descriptors open for reading. None holds a store
+// back.
+TEST_F(FaultTest, LocksAnyReaderCanTakeNeverHoldAStoreBack) {
+  const int folder = open(machine_.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int file = open(machine_.registry_path().c_str(), O_RDONLY | O_CLOEXEC);
+  struct flock shared = {};
+  shared.l_type = F_RDLCK;
+  ASSERT_EQ(0, flock(folder, LOCK_EX));
+  ASSERT_EQ(0, flock(file, LOCK_EX));
+  ASSERT_EQ(0, fcntl(file, F_OFD_SETLK, &shared));
+  int output = -1;
+  const pid_t pid = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output, [] { alarm(30); });
+  EXPECT_EQ(0, Machine::Finish(pid, output).status);
+  EXPECT_EQ(kThirty, machine_.PolicyAt(kKey21));
+  close(file);
+  close(folder);
+}
+
+// Another store that keeps the lock, as one stuck would: the new copy,
+// write-locked. While the run waits for it an interrupt still stops it; left
+// alone, it gives up within seconds, storing nothing and leaving the monitor
+// alone. The alarm ends a run that would wait on.
+TEST_F(FaultTest, StoreWaitsForAnotherOnlyAWhileAndCanBeStoppedMeanwhile) {
+  const int held = open((machine_.root() + "/.system.reg.snapreserve-new").c_str(),
+                        O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  struct flock exclusive = {};
+  exclusive.l_type = F_WRLCK;
+  ASSERT_EQ(0, fcntl(held, F_OFD_SETLK, &exclusive));
+  int output = -1;
+  const pid_t stopped = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output, [] { alarm(30); });
+  sleep(2);  // the survey is over; the store waits
+  kill(stopped, SIGTERM);
+  EXPECT_EQ(-1000 - SIGTERM, Machine::Finish(stopped, output).status);
+  const pid_t waiting = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output, [] { alarm(30); });
+  const RunResult run = Machine::Finish(waiting, output);
+  close(held);
+  EXPECT_EQ(kTwoPools + kStoreFailed, run.output);
+  EXPECT_EQ(6, run.status);
+  EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
+  EXPECT_EQ("", machine_.ServiceRecord());
+}
+
+// A file bind-mounted over system.reg, as a container is handed one file,
+// in a mount namespace of the run's own: no rename can replace it, so the
+// check says 6, as the request then ends, and the file is left as it was.
+TEST_F(FaultTest, CheckSaysARequestFailsOnABindMountedRegistry) {
+  const std::string handed = machine_.root() + "/../handed.reg";
+  WriteFile(handed, before_);
+  const std::string mount = "mount --bind '" + handed + "' '" + machine_.registry_path() + "'";
+  if (geteuid() != 0 ||
+      std::system(("unshare -m --propagation private /bin/sh -c \"" + mount + "\"").c_str()) != 0) {
+    GTEST_SKIP() << "needs root and a mount namespace of its own: " << mount;
+  }
+  const std::vector<std::string> in_namespace = {
+      "unshare", "-m", "--propagation", "private", "/bin/sh", "-c", mount + " && exec \"$0\" \"$@\""};
+  const RunResult check = machine_.Run({"-c", "30"}, in_namespace);
+  const RunResult request = machine_.Run({"30"}, in_namespace);
+  EXPECT_EQ(kTwoPools + std::string("A request of 30% would fail: this user may not store "
+                                    "MinFreespacePerPoolPercent = 3000 under HKEY_LOCAL_MACHINE\\"
+                                    "SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies.\n"),
+            check.output);
+  EXPECT_EQ(6, check.status);
+  EXPECT_EQ(kTwoPools + kStoreFailed, request.output);
+  EXPECT_EQ(6, request.status);
+  EXPECT_EQ(before_, ReadFile(handed));
+  EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
+  EXPECT_EQ("", machine_.ServiceRecord());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/reg_file.h"
 #include "tests/e2e/scenarios.h"
@@ -210,6 +212,34 @@ inline std::string ExpectedRecord(const Scenario& s) {
   const Policy& in_force = s.after21 == s.before21 ? s.after20 : s.after21;
   return "STOP VLMRMON\nSTART VLMRMON MinFreespacePerPoolPercent=" + Describe(in_force.percent) +
          " MinFreespacePerPool=" + Describe(in_force.absolute) + "\n";
+}
+
+/// The ID and type of the event a scenario's run leaves, as "<id> <type>:";
+/// empty where it leaves none: only a request that got past the release
+/// leaves one, 100 plus its status.
+inline std::string EventHead(const Scenario& s) {
+  const bool request = s.args.size() == 1 && !s.args[0].empty() &&
+                       std::isdigit(static_cast<unsigned char>(s.args[0][0]));
+  if (!request || s.status < 0) return "";
+  const char* type = s.status == 0 || s.status == 3 || s.status == 4 ? "information"
+                     : s.status == 2 || s.status == 5               ? "warning"
+                                                                    : "error";
+  return std::to_string(100 + s.status) + " " + type + ":";
+}
+
+/// Checks the events a run left, each as "<id> <type>: <string> | ...": the
+/// one the scenario leaves, whole where the scenario gives its strings, or none.
+inline void ExpectEvents(const Scenario& s, const std::vector<std::string>& events) {
+  const std::string head = EventHead(s);
+  if (head.empty()) {
+    EXPECT_TRUE(events.empty()) << events.size() << " events";
+    return;
+  }
+  ASSERT_EQ(1u, events.size()) << "one event a request";
+  EXPECT_EQ(0u, events[0].rfind(head, 0)) << events[0];
+  if (!s.event.empty()) {
+    EXPECT_EQ(head + " " + s.event, events[0]);
+  }
 }
 
 /// Whether the run stores a policy: every run that does restarts the monitor,

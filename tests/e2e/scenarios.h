@@ -69,6 +69,9 @@ struct Scenario {
   // False: the monitor's program is gone, so the monitor stops and does not
   // start again (the run stores, and ends with status 7).
   bool monitor_starts = true;
+  // The insertion strings of the event a request leaves, joined by " | ";
+  // empty: only its ID and type are checked.
+  std::string event = "";
 };
 
 const char kHeadingsOnly[] =
@@ -463,7 +466,9 @@ inline std::vector<Scenario> Scenarios() {
 
       // The four decisions, on the two layouts.
       {"percentage_stored_21", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
-       0, Stored(30), kEmpty, kThirty, true},
+       0, Stored(30), kEmpty, kThirty, true, Layout::kFixedPaths, "", true,
+       "30 | HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies | MinFreespacePerPool = 1056 | MinFreespacePerPoolPercent = 3000 | "
+       "40% | 5000 MB | 0"},
       {"percentage_stored_20", {"30"}, r20, kMinimum, kEmpty, kTwoPools, true, 0,
        0, Stored(30), kThirty, kEmpty, true},
       {"percent_sign_accepted", {"5%"}, r21, kEmpty, kEmpty, kBigPools, true, 0,
@@ -473,11 +478,17 @@ inline std::vector<Scenario> Scenarios() {
       {"request_equal_to_free_share", {"40"}, r21, kEmpty, kEmpty, kTwoPools, true, 0,
        0, Stored(40), kEmpty, {4000, kNone}, true},
       {"exceeds_free_space", {"50"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
-       2, kExceeds40, kEmpty, kThirty, false},
+       2, kExceeds40, kEmpty, kThirty, false, Layout::kFixedPaths, "", true,
+       "50 | HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies | MinFreespacePerPoolPercent = 3000 | "
+       "MinFreespacePerPoolPercent = 3000 | 40% | 5000 MB | 2"},
       {"minimum_reserve", {"15"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
-       3, minimum_15, kEmpty, kMinimum, true},
+       3, minimum_15, kEmpty, kMinimum, true, Layout::kFixedPaths, "", true,
+       "15 | HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies | MinFreespacePerPoolPercent = 3000 | MinFreespacePerPool = 1056 | "
+       "40% | 5000 MB | 3"},
       {"snapshots_off", {"0"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
-       4, turned_off, kEmpty, kMinimum, true},
+       4, turned_off, kEmpty, kMinimum, true, Layout::kFixedPaths, "", true,
+       "0 | HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies | MinFreespacePerPoolPercent = 3000 | MinFreespacePerPool = 1056 | "
+       "40% | 5000 MB | 4"},
       {"policy_key_created", {"30"}, r21, kEmpty, kEmpty, kTwoPools, true, 0,
        0, Stored(30), kEmpty, kThirty, true},
       {"release_text_12_10_holds_2_1", {"30"}, "\"12.10\"", kEmpty, kEmpty, kTwoPools, true, 0,
@@ -490,7 +501,9 @@ inline std::vector<Scenario> Scenarios() {
 
       // The survey.
       {"tool_not_installed", {"30"}, r21, kEmpty, kMinimum, kTwoPools, false, 0,
-       5, "", kEmpty, kMinimum, false},
+       5, "", kEmpty, kMinimum, false, Layout::kFixedPaths, "", true,
+       "30 | HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies | MinFreespacePerPool = 1056 | MinFreespacePerPool = 1056 | "
+       "unknown | unknown | 5"},
       {"tool_fails_with_minus_1", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, -1,
        5, "@LISTING@Error in first spawn.\n", kEmpty, kMinimum, false},
       // A listing run that failed may have listed some pools and not others.
@@ -553,7 +566,9 @@ inline std::vector<Scenario> Scenarios() {
       {"monitor_not_running_after_percentage", {"30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
        7,
        NotRunning(Stored(30)),
-       kEmpty, kThirty, false, Layout::kFixedPaths, "", false},
+       kEmpty, kThirty, false, Layout::kFixedPaths, "", false,
+       "30 | HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies | MinFreespacePerPool = 1056 | MinFreespacePerPoolPercent = 3000 | "
+       "40% | 5000 MB | 7"},
       {"monitor_not_running_after_minimum", {"15"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
        7, NotRunning(minimum_15), kEmpty, kMinimum,
        false, Layout::kFixedPaths, "", false},

@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdlib>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,8 +35,8 @@ class Machine {
     product_ = root_ + "/drive_c/Program Files/Halvorn/Velmora 2.0";
     const std::string system32 = root_ + "/drive_c/WINNT/System32";
     Shell("mkdir -p '" + product_ + "' '" + system32 + "' '" + work_ + "' '" + root_ +
-          "/services' && cp '" SIM_DIR "/NET.exe' '" + system32 + "/NET.exe' && echo RUNNING > '" +
-          root_ + "/services/VLMRMON'");
+          "/services' '" + root_ + "/eventlog' && cp '" SIM_DIR "/NET.exe' '" + system32 +
+          "/NET.exe' && echo RUNNING > '" + root_ + "/services/VLMRMON'");
   }
   ~Machine() { Shell("chmod -R u+rwx '" + base_ + "'; rm -rf '" + base_ + "'"); }
   Machine(const Machine&) = delete;
@@ -126,6 +129,30 @@ class Machine {
   Policy PolicyAt(const std::string& key) const { return PolicyIn(Registry(), key); }
 
   std::string ServiceRecord() const { return ReadFile(root_ + "/service.log"); }
+
+  // The events in the machine's Application log, each as "<id> <type>:
+  // <string> | ...", once its line is seen to be whole: of the tool's source,
+  // at a UTC time, by a user.
+  std::vector<std::string> Events() const {
+    std::vector<std::string> events;
+    std::istringstream log(ReadFile(root_ + "/eventlog/Application.log"));
+    for (std::string line; std::getline(log, line);) {
+      const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+      EXPECT_FALSE(event.is_discarded()) << line;
+      if (event.is_discarded()) continue;
+      EXPECT_EQ("snapreserve", event.value("source", "")) << line;
+      EXPECT_FALSE(event.value("user", "").empty()) << line;
+      EXPECT_EQ('Z', event.value("time", " ").back()) << line;
+      std::string text = std::to_string(event.value("id", 0)) + " " + event.value("type", "") + ":";
+      const char* separator = " ";
+      for (const auto& string : event.at("strings")) {
+        text += separator + string.get<std::string>();
+        separator = " | ";
+      }
+      events.push_back(text);
+    }
+    return events;
+  }
 
   // The service manager's record of the monitor: RUNNING or STOPPED.
   std::string ServiceState() const { return ReadFile(root_ + "/services/VLMRMON"); }

@@ -8,6 +8,7 @@
 // run the tool from a working folder whose path has a space, note
 // %ERRORLEVEL%, and export the registry again.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -74,7 +76,42 @@ struct ToolRun {
   std::string output;
   std::string errors;  // the tool's standard error
   int status = 0;  // as %ERRORLEVEL% shows it: -1, not 255
+  std::vector<std::string> events;  // as "<id> <type>: <string> | ..."
 };
+
+// The events ReportEventW was given, from Wine's trace of it (the
+// "+eventlog,fixme+advapi" channels): the call with its type, ID and user,
+// then one line per insertion string. Wine's log keeps nothing to read back.
+std::vector<std::string> ReportedEvents(const std::string& trace) {
+  std::vector<std::string> events;
+  std::istringstream lines(trace);
+  const char* separator = " ";
+  for (std::string line; std::getline(lines, line);) {
+    unsigned type = 0, id = 0;
+    char user[32] = {};
+    const size_t call = line.find(":advapi:ReportEventW (");
+    if (call != std::string::npos &&
+        std::sscanf(line.c_str() + call, ":advapi:ReportEventW (%*[^,],0x%x,0x%*x,0x%x,%31[^,],",
+                    &type, &id, user) == 3) {
+      const bool no_user = std::string(user).find_first_not_of("0(nil)") == std::string::npos;
+      events.push_back(std::to_string(id) + " " +
+                       (type == 4 ? "information" : type == 2 ? "warning" : "error") +
+                       (no_user ? " (no user):" : ":"));
+      separator = " ";
+      continue;
+    }
+    const size_t string = line.find(":eventlog:ReportEventW L\"");
+    if (string == std::string::npos || events.empty()) continue;
+    std::string text;
+    for (size_t i = line.find('"', string) + 1; i + 1 < line.size(); ++i) {
+      if (line[i] == '\\') ++i;  // Wine doubles a backslash and escapes a quote
+      text.push_back(line[i]);
+    }
+    events.back() += separator + text;
+    separator = " | ";
+  }
+  return events;
+}
 
 class WindowsMachine {
  public:
@@ -184,6 +221,7 @@ class WindowsMachine {
       run.output = Wine({"cmd", "/c", kScratch + "\\run.bat"});
     }
     run.errors = ReadFile(scratch_ + "/errors.txt");
+    run.events = ReportedEvents(ReadFile(scratch_ + "/trace.txt"));
     const std::string status = ReadFile(scratch_ + "/status.txt");
     EXPECT_EQ(1, std::sscanf(status.c_str(), "status %d", &run.status)) << status;
     return run;
@@ -224,9 +262,12 @@ class WindowsMachine {
     std::vector<std::string> words = {WINE_LOADER};
     words.insert(words.end(), args.begin(), args.end());
     int output = -1;
-    const pid_t pid = StartProgram(words, drive_, [] {
+    const std::string trace = scratch_ + "/trace.txt";
+    const pid_t pid = StartProgram(words, drive_, [trace] {
       setenv("WINEPREFIX", WINE_PREFIX, 1);
-      setenv("WINEDEBUG", "-all", 1);
+      setenv("WINEDEBUG", "-all,+eventlog,fixme+advapi", 1);
+      const int fd = open(trace.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      if (fd >= 0) dup2(fd, 2);
       // Wine takes its code pages from the locale: these are US English's,
       // ANSI 1252 and OEM 437, whatever the machine's own language.
       setenv("LC_ALL", "C.UTF-8", 1);
@@ -273,6 +314,7 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   ExpectUnrelatedValuesKept(!s.release.empty(), after, machine.UnrelatedKey());
   EXPECT_EQ(ExpectedRecord(s), machine.ServiceRecord());
   EXPECT_EQ(std::set<std::string>(), Entries(machine.work())) << "nothing left behind";
+  ExpectEvents(s, run.events);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, ScenarioTest, testing::ValuesIn(Scenarios()),

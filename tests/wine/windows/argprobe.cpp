@@ -16,6 +16,12 @@
 //                         HANDLES "shared" gives it one pipe for both (passed
 //                         on as output), "no-output" or "no-errors" none for
 //                         that one; the exit status is LINE's
+//   argprobe render FILE FIRST LAST
+//                         loads FILE as a data file and prints the text of
+//                         each message ID from FIRST to LAST that it holds,
+//                         as "<id>: <text>", with "<1>" ... "<9>" for its
+//                         insertion strings; the exit status is how many
+//                         IDs it holds
 //   argprobe ...          anything else: writes its command line as it came,
 //                         then each argument as the C runtime read it, one a
 //                         line, to standard output
@@ -157,9 +163,41 @@ int Launch(const wchar_t* line, const std::wstring& handles) {
   return static_cast<int>(code);
 }
 
+// The messages of an event message file, as an event viewer renders them.
+int Render(const wchar_t* file, DWORD first, DWORD last) {
+  const HMODULE module =
+      LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (module == nullptr) return 0;
+  const wchar_t* strings[] = {L"<1>", L"<2>", L"<3>", L"<4>", L"<5>",
+                              L"<6>", L"<7>", L"<8>", L"<9>"};
+  int found = 0;
+  for (DWORD id = first; id <= last; ++id) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+        module, id, 0x409, reinterpret_cast<wchar_t*>(&text), 0,
+        reinterpret_cast<va_list*>(const_cast<wchar_t**>(strings)));
+    if (length == 0) continue;
+    ++found;
+    std::string utf8(static_cast<size_t>(
+                         WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr,
+                                             0, nullptr, nullptr)),
+                     '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &utf8[0],
+                        static_cast<int>(utf8.size()), nullptr, nullptr);
+    std::printf("%lu: %s\n", static_cast<unsigned long>(id), utf8.c_str());
+    LocalFree(text);
+  }
+  FreeLibrary(module);
+  return found;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 5 && std::wcscmp(argv[1], L"render") == 0) {
+    return Render(argv[2], std::wcstoul(argv[3], nullptr, 10), std::wcstoul(argv[4], nullptr, 10));
+  }
   if ((argc == 3 || argc == 4) && std::wcscmp(argv[1], L"launch") == 0) {
     return Launch(argv[2], argc == 4 ? argv[3] : L"");
   }

@@ -1,5 +1,5 @@
-#ifndef SNAPRESERVE_APP_OUTCOME_H_
-#define SNAPRESERVE_APP_OUTCOME_H_
+#ifndef SNAPRESERVE_RESERVE_OUTCOME_H_
+#define SNAPRESERVE_RESERVE_OUTCOME_H_
 
 /// What a run of the tool ended with; the process exits with it.
 enum Outcome : int {
@@ -17,4 +17,4 @@ enum Outcome : int {
   kOutcomeVersion = -2,           // version printed
 };
 
-#endif  // SNAPRESERVE_APP_OUTCOME_H_
+#endif  // SNAPRESERVE_RESERVE_OUTCOME_H_

@@ -1,0 +1,42 @@
+#!/bin/sh
+# Builds the Windows Installer package of snapreserve from a built program:
+#   packaging/make-msi.sh OUTPUT.msi VERSION ARCH EXE SOURCE_DIR
+# VERSION is the package's major.minor.build (1.5.0), ARCH x86 or x64, EXE the
+# snapreserve.exe to install; README.md and LICENSE come from SOURCE_DIR.
+# Debian's wixl builds the package from snapreserve.wxs; msibuild then adds
+# what that wixl (0.101, Debian 12) cannot write:
+#   - the Environment table, which puts the folder on the system PATH and
+#     takes it off again on uninstall, with its two actions;
+#   - same-version upgrades (AllowSameVersionUpgrades in WiX): the Upgrade row
+#     that finds the installed versions to remove also takes in this version,
+#     so a rebuild of it replaces the installed one instead of going beside it.
+set -eu
+[ $# -eq 5 ] || { echo "usage: make-msi.sh OUTPUT.msi VERSION ARCH EXE SOURCE_DIR" >&2; exit 2; }
+for tool in wixl msibuild msiinfo; do
+  command -v $tool >/dev/null ||
+    { echo "make-msi.sh: $tool is missing: scripts/install-deps.sh test installs it" >&2; exit 1; }
+done
+out=$1 version=$2 arch=$3 exe=$4 source=$5
+here=$(cd "$(dirname "$0")" && pwd)
+stage="$out.files"
+rm -rf "$stage" "$out"
+mkdir -p "$stage"
+cp "$exe" "$source/README.md" "$source/LICENSE" "$stage/"
+# wixl takes the files from the folder it runs in.
+(cd "$stage" && wixl -a "$arch" -D Version="$version" -D Arch="$arch" -o package.msi \
+  "$here/snapreserve.wxs")
+
+msi="$stage/package.msi"
+upgrade_code=$(msiinfo export "$msi" Property | sed -n 's/^UpgradeCode\t//p' | tr -d '\r')
+# The folder goes first on PATH, "folder;[~]": Windows takes "folder;" off
+# again, and so does Wine, which leaves the ';' before an appended last part.
+msibuild "$msi" -i "$here/Environment.idt" \
+  -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('RemoveEnvironmentStrings', 3300)" \
+  -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('WriteEnvironmentStrings', 5200)"
+# The Upgrade table's key holds its attributes, so the row is replaced: 513 is
+# msidbUpgradeAttributesMigrateFeatures with VersionMaxInclusive.
+msibuild "$msi" \
+  -q "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'" \
+  -q "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES ('$upgrade_code', '$version', 513, 'WIX_UPGRADE_DETECTED')"
+mv "$msi" "$out"
+rm -rf "$stage"

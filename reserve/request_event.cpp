@@ -1,0 +1,67 @@
+#include "reserve/request_event.h"
+
+#include <vector>
+
+#include "platform/event_log.h"
+#include "policy/policy_store.h"
+#include "reserve/outcome.h"
+#include "reserve/show.h"
+
+const std::uint32_t kRequestEventBase = 100;
+
+namespace {
+
+const std::wstring kNone = L"none";
+const std::wstring kUnknown = L"unknown";
+const std::wstring kNoNumber = L"(no DWORD number)";
+const std::wstring kJoin = L", ";
+
+// One reserve value as "name = number", or empty where it is absent.
+std::wstring ValueText(const std::wstring& name) {
+  std::uint32_t number = 0;
+  switch (ReadPolicyValue(name, &number)) {
+    case StoredValue::kNumber:
+      return name + L" = " + std::to_wstring(number);
+    case StoredValue::kNotNumber:
+      return name + L" = " + kNoNumber;
+    case StoredValue::kAbsent:
+      break;
+  }
+  return std::wstring();
+}
+
+platform::EventType TypeOf(int status) {
+  if (status == kOutcomePercentStored || status == kOutcomeMinimumStored ||
+      status == kOutcomeSnapshotsOff) {
+    return platform::kEventInformation;
+  }
+  if (status == kOutcomeExceedsFreeSpace || status == kOutcomeSurveyFailed) {
+    return platform::kEventWarning;
+  }
+  return platform::kEventError;
+}
+
+}  // namespace
+
+std::wstring StoredPolicyText() {
+  std::wstring text = ValueText(kPercentValue);
+  const std::wstring absolute = ValueText(kAbsoluteValue);
+  if (!text.empty() && !absolute.empty()) text += kJoin;
+  text += absolute;
+  return text.empty() ? kNone : text;
+}
+
+void RecordRequest(int percentage, const std::wstring& before, const RequestFindings& findings,
+                   int status) {
+  const std::vector<std::wstring> strings = {
+      std::to_wstring(percentage),
+      FullPolicyKey(),
+      before,
+      StoredPolicyText(),
+      findings.surveyed ? std::to_wstring(findings.pools.smallest_free_share) + L"%" : kUnknown,
+      findings.surveyed ? std::to_wstring(findings.pools.smallest_capacity) + L" MB" : kUnknown,
+      std::to_wstring(status),
+  };
+  platform::WriteEvent(TypeOf(status), kRequestEventBase + static_cast<std::uint32_t>(status),
+                       strings);
+}

@@ -1,0 +1,88 @@
+#!/bin/sh
+# A Windows build's MSI under Wine, in PREFIX as prepare-prefix.sh lays it out ($WINE as there),
+# and a signed build's signatures:  msi-test.sh PREFIX SIM_DIR BUILD_DIR ARCH VERSION [SKIP_REASON]
+set -eu
+[ -z "${6:-}" ] || { echo "Skipped: $6"; exit 77; }
+prefix=$1 sim=$2 build=$3 arch=$4 version=$5 newer=$(echo "$5" | awk -F. '{print $1 "." $2 + 1 "." $3}')
+here=$(cd "$(dirname "$0")" && pwd) && source=$(dirname "$(dirname "$here")") && tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"; "$here/prepare-prefix.sh" --stop "$prefix"' EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+msi=snapreserve-$version-windows-$arch.msi
+[ -f "$build/$msi" ] || fail "no $msi: cmake --build --preset windows-$arch --target msi"
+
+# A throwaway CA's code-signing certificate signs a build: its program (in the ZIP and the MSI
+# too) and its MSI verify; with one byte changed, the program does not.
+printf 'keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' > "$tmp/ext"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$tmp/ca.key" -out "$tmp/ca.pem" -subj /CN=CA 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -keyout "$tmp/key.pem" -subj /CN=snapreserve 2>/dev/null | openssl x509 \
+  -req -CA "$tmp/ca.pem" -CAkey "$tmp/ca.key" -extfile "$tmp/ext" -out "$tmp/cert.pem" 2>/dev/null
+s=$tmp/signed
+cmake -S "$source" --preset "windows-$arch" -B "$s" -DSNAPRESERVE_SIGN_CERT="$tmp/cert.pem" \
+  -DSNAPRESERVE_SIGN_KEY="$tmp/key.pem" >/dev/null && cmake --build "$s" --target msi >/dev/null
+(cd "$s" && cpack >/dev/null && mkdir zip && cd zip && cmake -E tar xf ../snapreserve-*.zip)
+msiextract -C "$s/msi" "$s/$msi" >/dev/null
+for f in "$s/snapreserve.exe" "$s/zip/snapreserve.exe" "$(find "$s/msi" -name snapreserve.exe)" "$s/$msi"; do
+  osslsigncode verify -CAfile "$tmp/ca.pem" -in "$f" >/dev/null || fail "$f is not signed"
+done
+byte=$(od -An -tu1 -j4096 -N1 "$s/snapreserve.exe")
+printf "\\$(printf %o $((255 - byte)))" | dd of="$s/snapreserve.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
+! osslsigncode verify -CAfile "$tmp/ca.pem" -in "$s/snapreserve.exe" >/dev/null 2>&1 || fail "changed, it verifies"
+
+[ -f "$prefix.clean" ] || rm -rf "$prefix"  # a failed run may have left the package installed
+rm -f "$prefix.clean" && "$here/prepare-prefix.sh" "$prefix" "$sim"
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+[ -z "${WINE:-}" ] || export WINELOADER="$WINE"
+wine=${WINE:-wine} c=$prefix/drive_c folder='C:\Program Files\Halvorn\snapreserve'
+[ "$arch" = x64 ] || folder='C:\Program Files (x86)\Halvorn\snapreserve'
+files="$c/$(echo "${folder#C:\\}" | tr '\\' /)" env='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+q() { "$wine" reg query "$@" 2>&1 | tr -d '\r'; }
+run() {  # cmd.exe runs $1 in C:\msi-test, then prints its %ERRORLEVEL%
+  printf '@echo off\r\ncd /d C:\\msi-test\r\n%s\r\necho status %%ERRORLEVEL%%\r\n' "$1" > "$c/msi-test/run.bat"
+  "$wine" cmd /c 'C:\msi-test\run.bat' | tr -d '\r'
+}
+entries() {  # each snapreserve in Apps & features: its version and publisher
+  for view in 32 64; do q 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:$view; done |
+    awk '/^HKEY/ {n = v = p = ""} $1 == "DisplayName" && $3 == "snapreserve" {n = 1}
+         $1 == "DisplayVersion" {v = $3} $1 == "Publisher" {p = $3} n && v && p {print v, p; n = ""}'
+}
+state() {  # all that the package may change
+  (cd "$c" && find "Program Files" "Program Files (x86)" -path '*/Velmora 2.0/*' -prune -o -print | sort)
+  q "$env" /v PATH && q 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application' /s && entries
+}
+mkdir -p "$c/msi-test" && cp "$build/$msi" "$c/msi-test/$version.msi"
+"$wine" reg add 'HKLM\SOFTWARE\Halvorn\Corridan\Versions' /v VLMR /d 2.1.0 /reg:32 /f >/dev/null
+# On Windows the Application log has other sources: this one must stay, and so must its key.
+"$wine" reg add 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\VLMRMON' /v TypesSupported \
+  /t REG_DWORD /d 7 /f >/dev/null
+printf 'Pool name  Capacity(MB)  Free(MB)\n---------  ----  ----\nPoolA  20000  8000\n' \
+  > "$c/Program Files/Halvorn/Velmora 2.0/pools.txt"
+state > "$tmp/before"
+for package in "rebuilt $version" "$newer $newer"; do
+  set -- $package && sh "$source/packaging/make-msi.sh" "$c/msi-test/$1.msi" "$2" "$arch" "$build/snapreserve.exe" "$source"
+done
+version_text=$(printf 'snapreserve Version %s.\nCopyright (C) Halvorn Corporation.\nAll rights reserved.\nstatus -2' "${version%.*}")
+while read -r package status listed; do  # each install in turn, its status, and then the one entry listed
+  [ "$(run "msiexec /i $package.msi /qn")" = "status $status" ] || fail "msiexec /i $package.msi: not $status"
+  [ "$(entries)" = "$listed Halvorn" ] || fail "after $package.msi, Apps & features lists: $(entries)"
+  [ "$(ls "$files" | tr '\n' ' ')" = "LICENSE README.md snapreserve.exe " ] &&
+    cmp "$build/snapreserve.exe" "$files/snapreserve.exe" || fail "after $package.msi: $(ls "$files")"
+  q 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\snapreserve' > "$tmp/source"
+  grep -qxF "    EventMessageFile    REG_EXPAND_SZ    $folder\\snapreserve.exe" "$tmp/source" &&
+    grep -qxF '    TypesSupported    REG_DWORD    0x7' "$tmp/source" || fail "event source: $(cat "$tmp/source")"
+  [ "$(q "$env" /v PATH | grep -oF "$folder\\" | wc -l)" = 1 ] || fail "$folder not once on PATH"
+  [ "$(run 'snapreserve --version')" = "$version_text" ] || fail "through PATH: $(run 'snapreserve --version')"
+done <<EOF
+$version 0 $version
+rebuilt 0 $version
+$newer 0 $newer
+$version 1603 $newer
+EOF
+run 'snapreserve 30' > "$tmp/request"
+grep -qx 'New allocated percentage of pool free space reserved for snapshots is 30%.' "$tmp/request" &&
+  [ "$(tail -n 1 "$tmp/request")" = "status 0" ] || fail "snapreserve 30: $(cat "$tmp/request")"
+q 'HKLM\SOFTWARE\Halvorn' /s /reg:32 > "$tmp/product"
+grep -qxF '    MinFreespacePerPoolPercent    REG_DWORD    0xbb8' "$tmp/product" || fail "no policy stored"
+[ "$(run "msiexec /x $newer.msi /qn")" = "status 0" ] || fail "msiexec /x $newer.msi"
+state | diff "$tmp/before" - || fail "the uninstall left the machine changed (above)"
+q 'HKLM\SOFTWARE\Halvorn' /s /reg:32 | diff "$tmp/product" - || fail "the uninstall changed the product's keys"
+touch "$prefix.clean"
