@@ -1,5 +1,6 @@
 #include "app/front_end.h"
 
+#include <new>
 #include <string>
 
 #include "app/json_report.h"
@@ -19,6 +20,8 @@ const std::wstring kToolVersion = L"1.5";
 namespace {
 
 const std::wstring kFrameworkFailed = L"Fatal Error: MFC initialization failed\n";
+const std::wstring kOutOfMemory =
+    L"\aThe tool ran out of memory and stopped; run it with --show to see what is stored.\n";
 
 // Tested in this order: help first, then version, then show. An argument
 // matches when it begins with an entry's characters, in any case. Check and
@@ -131,7 +134,9 @@ void PrintVersion(const std::wstring& program) {
   platform::PrintText(program + L" " + kVersionText + L"\n");
 }
 
-int RunReserveTool(const std::vector<std::wstring>& args) {
+namespace {
+
+int RunTool(const std::vector<std::wstring>& args) {
   if (!platform::InitializeFramework()) {
     platform::PrintText(kFrameworkFailed);
     return kOutcomeFrameworkFailed;
@@ -173,4 +178,18 @@ int RunReserveTool(const std::vector<std::wstring>& args) {
   const int status = ApplyReserve(request, &findings);
   RecordRequest(request, before, findings, status);
   return status;
+}
+
+}  // namespace
+
+int RunReserveTool(const std::vector<std::wstring>& args) {
+  // The registry and the listing refuse what is too large to hold; memory
+  // that runs out anywhere else still ends the run with a status of its own,
+  // never an abort. The run may have stored the policy by then.
+  try {
+    return RunTool(args);
+  } catch (const std::bad_alloc&) {
+    platform::PrintText(kOutOfMemory);
+    return kOutcomeOutOfMemory;
+  }
 }

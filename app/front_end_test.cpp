@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "platform/fake/fake_platform.h"
 #include "platform/wide_text.h"
 #include "policy/policy_store.h"
@@ -176,6 +178,15 @@ TEST_F(FrontEndTest, FrameworkFailureStopsAtOnce) {
   EXPECT_EQ(1, Run({L"30"}));
   EXPECT_EQ(L"Fatal Error: MFC initialization failed\n", TheMachine().console);
   EXPECT_TRUE(TheMachine().events.size() == 1);
+}
+
+TEST_F(FrontEndTest, MemoryRunningOutEndsWithAStatusOfItsOwn) {
+  TheMachine().run = [](const std::vector<std::wstring>&) -> platform::RunResult {
+    throw std::bad_alloc();
+  };
+  EXPECT_EQ(9, Run({L"30"}));
+  EXPECT_EQ(L"\aThe tool ran out of memory and stopped; run it with --show to see what is stored.\n",
+            TheMachine().console);
 }
 
 TEST_F(FrontEndTest, NoReleaseGivesTheUsageAndTouchesNothing) {

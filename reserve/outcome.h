@@ -13,6 +13,7 @@ enum Outcome : int {
   kOutcomeStoreFailed = 6,        // the policy could not be stored
   kOutcomeMonitorNotRunning = 7,  // the policy stored, but the monitor does not run
   kOutcomeAlreadyInEffect = 8,    // --check: the request would store what is stored now
+  kOutcomeOutOfMemory = 9,        // memory ran out; what the run changed is not known
   kOutcomeUsage = -1,             // usage printed: help, bad input, no release
   kOutcomeVersion = -2,           // version printed
 };
