@@ -82,6 +82,19 @@ grep -qx 'New allocated percentage of pool free space reserved for snapshots is 
   [ "$(tail -n 1 "$tmp/request")" = "status 0" ] || fail "snapreserve 30: $(cat "$tmp/request")"
 q 'HKLM\SOFTWARE\Halvorn' /s /reg:32 > "$tmp/product"
 grep -qxF '    MinFreespacePerPoolPercent    REG_DWORD    0xbb8' "$tmp/product" || fail "no policy stored"
+# The registered message file renders every event ID, each of its seven insertions filled.
+cp "$build/tests/wine/windows/argprobe.exe" "$c/msi-test/"
+messages=$(q 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\snapreserve' /v EventMessageFile |
+  sed -n 's/^ *EventMessageFile *REG_EXPAND_SZ *//p')
+held=0 && "$wine" 'C:\msi-test\argprobe.exe' render "$messages" 100 107 > "$tmp/rendered" || held=$?
+tr -d '\r' < "$tmp/rendered" > "$tmp/text" && mv "$tmp/text" "$tmp/rendered"
+[ $held = 7 ] || fail "$messages holds $held of the 7 IDs: $(cat "$tmp/rendered")"
+for id in 100 102 103 104 105 106 107; do
+  awk -v id="$id" '$0 ~ "^" id ": " {on = 1} on {print} on && /^Exit status/ {exit}' "$tmp/rendered" |
+    tr -d '\n' | grep -q "^$id: A request of <1>% .*<2>.*<3>.*<4>.*<5>.*<6>.*Exit status: <7>$" ||
+    fail "event $id renders as: $(cat "$tmp/rendered")"
+done
+! grep -q '%[0-9]' "$tmp/rendered" || fail "an insertion left unfilled: $(cat "$tmp/rendered")"
 [ "$(run "msiexec /x $newer.msi /qn")" = "status 0" ] || fail "msiexec /x $newer.msi"
 state | diff "$tmp/before" - || fail "the uninstall left the machine changed (above)"
 q 'HKLM\SOFTWARE\Halvorn' /s /reg:32 | diff "$tmp/product" - || fail "the uninstall changed the product's keys"
