@@ -194,9 +194,10 @@ bool AddRelease(Json* document) {
 }
 
 // The survey's result. What it printed, from `from` on in `held`, is taken
-// out of the held lines: its last line is the failure line.
+// out of the held lines: its last line is the failure line, or where it
+// printed none, `quiet_reason`.
 void AddSurvey(Json* document, bool ok, const PoolFigures& pools, std::wstring* held,
-               size_t from) {
+               size_t from, const std::wstring& quiet_reason) {
   const Json printed = Lines(held->substr(from));
   held->erase(from);
   Json& survey = (*document)[kSurvey];
@@ -207,6 +208,8 @@ void AddSurvey(Json* document, bool ok, const PoolFigures& pools, std::wstring* 
     survey[kSmallestCapacity] = pools.smallest_capacity;
   } else if (!printed.empty()) {
     survey[kError] = printed.back();
+  } else if (!quiet_reason.empty()) {
+    survey[kError] = Utf8(quiet_reason);
   }
 }
 
@@ -235,10 +238,12 @@ int ReportShowAsJson() {
     Json requests = Json::array();
     (*document)[kRequests] = nullptr;
     if (!AddRelease(document)) return static_cast<int>(kOutcomeUsage);
+    WarnOfBothForms();
     PoolFigures pools;
+    std::wstring quiet_reason;
     const size_t from = held->size();
-    const bool ok = QueryPoolSpace(kLowestRequest, &pools) == 0;
-    AddSurvey(document, ok, pools, held, from);
+    const bool ok = QueryPoolSpace(kLowestRequest, &pools, &quiet_reason) == 0;
+    AddSurvey(document, ok, pools, held, from, quiet_reason);
     if (!ok) return static_cast<int>(kOutcomeSurveyFailed);
     for (const RequestRun& run : RequestRuns(pools)) {
       Json range;
@@ -265,7 +270,7 @@ int ReportCheckAsJson(int percentage) {
     if (!AddRelease(document)) return static_cast<int>(kOutcomeUsage);
     const size_t from = held->size();
     const ReserveCheck check = CheckRequest(percentage);
-    AddSurvey(document, check.surveyed, check.pools, held, from);
+    AddSurvey(document, check.surveyed, check.pools, held, from, check.quiet_reason);
     if (!check.surveyed) return check.status;
     fields[kOutcome] = OutcomeName(check.decision.outcome);
     if (check.decision.stored_name) {

@@ -39,6 +39,7 @@ namespace {
 const std::wstring kUnreadableStart = L"\aThe registry file ";
 const std::wstring kUnreadableMiddle = L" does not parse at line ";
 const std::wstring kUnreadableEnd = L".\n";
+const std::wstring kNoMachineEnd = L" does not exist: VELMORA_ROOT names no machine.\n";
 
 // Room left after the bytes read, so that a change to the file grows it in
 // place rather than into a second copy of the whole registry.
@@ -139,6 +140,18 @@ bool HoldsExactly(int fd, const std::string& bytes) {
   }
 }
 
+// A machine root that does not exist at all is most likely a VELMORA_ROOT
+// naming the wrong folder, and the release then cannot be read: the run says,
+// once, which file it looked for. A root without its registry file is a
+// machine with an empty registry, and says nothing.
+void SayWhereNoMachineIs() {
+  static bool said = false;
+  struct stat root = {};
+  if (said || stat(MachineRoot().c_str(), &root) == 0 || errno != ENOENT) return;
+  said = true;
+  PrintText(kUnreadableStart + DecodeUtf8(RegistryFilePath()) + kNoMachineEnd);
+}
+
 // Reads the registry from `path` (system.reg, or the file it leads to) into
 // g_registry, and points `file` at it. A missing file is an empty registry;
 // anything there that cannot be read as a regular file, or that is too large
@@ -157,6 +170,7 @@ long LoadRegistry(const std::string& path, RegFile** file, struct stat* info) {
     g_stamp.valid = g_stamp.valid && fd >= 0 && Unchanged(own);
     if (fd < 0) {
       if (errno != ENOENT) return kRegistryAccessDenied;
+      SayWhereNoMachineIs();
       g_registry = std::make_unique<RegFile>(NewRegFile());
       ++g_registry_read;
     } else if (g_stamp.valid) {

@@ -64,7 +64,7 @@ std::wstring WhatTheRequestWouldDo(const ReserveCheck& check) {
 
 ReserveCheck CheckRequest(int percentage) {
   ReserveCheck check;
-  if (QueryPoolSpace(percentage, &check.pools) != 0) return check;
+  if (QueryPoolSpace(percentage, &check.pools, &check.quiet_reason) != 0) return check;
   check.surveyed = true;
   check.decision = DecideReserve(check.pools, percentage);
   check.status = check.decision.outcome;

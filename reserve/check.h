@@ -16,6 +16,8 @@ struct ReserveCheck {
   /// store the policy.
   int status = kOutcomeSurveyFailed;
   bool surveyed = false;  // the survey gave figures; the rest holds only then
+  /// Why the survey failed where it printed no line (QueryPoolSpace).
+  std::wstring quiet_reason;
   PoolFigures pools;
   /// What the request would store and remove, as the request itself decides.
   ReserveDecision decision = {kOutcomeSurveyFailed};

@@ -71,7 +71,7 @@ void SayStoredPolicy() {
   const bool has_percent = percent_form != StoredValue::kAbsent;
   const bool has_absolute = absolute_form != StoredValue::kAbsent;
   if (!has_percent && !has_absolute) Say(kNoPolicy);
-  if (has_percent && has_absolute) Alert(kBothStored);
+  if (has_percent && has_absolute) WarnOfBothForms();
 }
 
 // What a request would do: the survey's figures as the listing gives them for
@@ -101,6 +101,14 @@ void SayRequests(const PoolFigures& pools) {
 }
 
 }  // namespace
+
+void WarnOfBothForms() {
+  std::uint32_t number = 0;
+  if (ReadPolicyValue(kPercentValue, &number) != StoredValue::kAbsent &&
+      ReadPolicyValue(kAbsoluteValue, &number) != StoredValue::kAbsent) {
+    Alert(kBothStored);
+  }
+}
 
 std::wstring FullPolicyKey() { return kMachineRoot + kKeySeparator + PolicyKey(); }
 

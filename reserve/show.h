@@ -16,6 +16,11 @@
 /// surveyed. Never stores a policy nor touches the monitor service.
 int ShowReserve();
 
+/// Alerts that both forms of the policy are stored, where they are: no run
+/// of the tool leaves that behind, and which one the monitor takes is not
+/// the tool's to say.
+void WarnOfBothForms();
+
 /// The policy key of the probed layout as the tool names it, from
 /// HKEY_LOCAL_MACHINE down.
 std::wstring FullPolicyKey();

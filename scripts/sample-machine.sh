@@ -1,13 +1,47 @@
 #!/bin/sh
-# Lays out a stand-in Velmora machine in the directory $1 from the simulated
-# product built in $2 (the build's sim folder), laid out as a current 64-bit
-# server: the management tool with a two-pool listing under
-# C:\Program Files (x86), the monitor service VLMRMON running from its
-# program there, the NET command in C:\Windows\System32, an empty
-# Application log, and a registry with release 2.1 installed.
+# Lays out a stand-in Velmora machine in the directory DIR from the simulated
+# product of a build (its sim folder), laid out as a current 64-bit server:
+# the management tool with a two-pool listing under C:\Program Files (x86),
+# the monitor service VLMRMON running from its program there, the NET command
+# in C:\Windows\System32, an empty Application log, and a registry with
+# release 2.1 installed and the 1056 MB minimum stored.
+#   scripts/sample-machine.sh DIR [SIM_DIR]
+# Without SIM_DIR, the simulated product the demo built (build/demo/sim), or
+# else the test build's (build/sim). A DIR that is there already is replaced
+# only when it is empty or an earlier sample machine.
 set -eu
+usage() {
+  echo "usage: scripts/sample-machine.sh DIR [SIM_DIR]" >&2
+  echo "  lays out a sample machine in DIR from the simulated product in SIM_DIR" >&2
+  echo "  (default: build/demo/sim, which scripts/demo.sh builds, or build/sim)" >&2
+  exit 2
+}
+[ $# -ge 1 ] && [ $# -le 2 ] && [ -n "$1" ] || usage
 root=$1
-sim=$2
+if [ $# -eq 2 ]; then
+  sim=$2
+else
+  top=$(cd "$(dirname "$0")/.." && pwd)
+  sim=$top/build/demo/sim
+  [ -x "$sim/plexadm.exe" ] || sim=$top/build/sim
+fi
+for program in plexadm.exe NET.exe; do
+  [ -x "$sim/$program" ] || {
+    echo "sample-machine.sh: no simulated product in $sim ($program is missing): run" \
+      "scripts/demo.sh first, or name a build's sim folder" >&2
+    exit 1
+  }
+done
+if [ -e "$root" ] || [ -L "$root" ]; then
+  if [ -d "$root" ] && [ ! -L "$root" ] &&
+    { [ -z "$(ls -A "$root")" ] || { [ -f "$root/system.reg" ] && [ -d "$root/drive_c" ]; }; }; then
+    rm -rf "$root"
+  else
+    echo "sample-machine.sh: $root is there and is no sample machine (no system.reg and" \
+      "drive_c in it); it is left as it is" >&2
+    exit 1
+  fi
+fi
 product="$root/drive_c/Program Files (x86)/Halvorn/Velmora 2.0"
 system32="$root/drive_c/Windows/System32"
 rm -rf "$root"

@@ -26,6 +26,12 @@ const std::wstring kToolFailedStart = L"\aThe management tool ended with status 
 const std::wstring kToolFailedEnd = L"; its pool listing is not used.\n";
 const std::wstring kNoHeadings =
     L"\aThe pool listing lacks its two heading lines; it is not used.\n";
+// Why a survey failed that prints nothing, as the product's own survey
+// prints nothing there; only the JSON report gives these.
+const std::wstring kNotInstalled = L"The management tool is not installed.";
+const std::wstring kListingNotMade =
+    L"The pool listing file could not be created in the working folder.";
+const std::wstring kListingNotRead = L"The pool listing file could not be read.";
 
 // The second run as cmd.exe reads it: the tool's path in quotes, so that a
 // path with spaces still runs, its word, and the redirection into the
@@ -58,10 +64,13 @@ bool InNetworkFolder() {
 // looks for the program). A listing without even its headings lists no pools
 // of this machine: read as one, it would let every request pass.
 int ReadListing(const platform::HeldFile& file, const platform::RunResult& run, int percentage,
-                PoolFigures* figures) {
+                PoolFigures* figures, std::wstring* quiet_reason) {
   std::unique_ptr<std::istream> listing;
   const int opened = platform::ReadHeldFile(file, &listing);
-  if (opened != 0) return opened;
+  if (opened != 0) {
+    *quiet_reason = kListingNotRead;
+    return opened;
+  }
   if (run.status != 0) {
     if (listing->peek() == std::char_traits<char>::eof()) {
       platform::PrintText(kSecondSpawnFailed);
@@ -71,7 +80,10 @@ int ReadListing(const platform::HeldFile& file, const platform::RunResult& run, 
     return EIO;
   }
   const PoolFigures read = ParsePoolListing(*listing, percentage);
-  if (listing->bad()) return EIO;
+  if (listing->bad()) {
+    *quiet_reason = kListingNotRead;
+    return EIO;
+  }
   if (!read.headed) {
     platform::PrintText(kNoHeadings);
     return EIO;
@@ -87,12 +99,17 @@ int ReadListing(const platform::HeldFile& file, const platform::RunResult& run, 
 // start. Where the file cannot be made at all (a folder at the name, a
 // working folder closed to the user), the survey fails as one whose listing
 // does not open.
-int SurveyIntoListing(const std::wstring& tool, int percentage, PoolFigures* figures) {
+int SurveyIntoListing(const std::wstring& tool, int percentage, PoolFigures* figures,
+                      std::wstring* quiet_reason) {
   platform::DeleteFileAt(kListingFile);
   platform::HeldFile file;
   const int created = platform::CreateHeldFile(kListingFile, &file);
   if (created != 0) {
-    if (created == EEXIST) platform::PrintText(kSecondSpawnFailed);
+    if (created == EEXIST) {
+      platform::PrintText(kSecondSpawnFailed);
+    } else {
+      *quiet_reason = kListingNotMade;
+    }
     platform::DeleteFileAt(kListingFile);
     return created;
   }
@@ -107,7 +124,7 @@ int SurveyIntoListing(const std::wstring& tool, int percentage, PoolFigures* fig
     platform::PrintText(kToolEndedAbnormally);
     status = EIO;
   } else {
-    status = ReadListing(file, run, percentage, figures);
+    status = ReadListing(file, run, percentage, figures, quiet_reason);
   }
   platform::ReleaseHeldFile(&file);
   return status;
@@ -115,12 +132,18 @@ int SurveyIntoListing(const std::wstring& tool, int percentage, PoolFigures* fig
 
 }  // namespace
 
-int QueryPoolSpace(int percentage, PoolFigures* figures) {
+int QueryPoolSpace(int percentage, PoolFigures* figures, std::wstring* quiet_reason) {
   figures->smallest_free_share = 0;
+  std::wstring unused;
+  if (!quiet_reason) quiet_reason = &unused;
+  quiet_reason->clear();
 
   std::wstring tool;
   const long found = platform::ShortPathName(ManagementToolPath(), &tool);
-  if (found != 0) return static_cast<int>(found);
+  if (found != 0) {
+    *quiet_reason = kNotInstalled;
+    return static_cast<int>(found);
+  }
   if (InNetworkFolder()) {
     platform::PrintText(kNetworkFolder);
     return EACCES;
@@ -132,5 +155,5 @@ int QueryPoolSpace(int percentage, PoolFigures* figures) {
     platform::DeleteFileAt(kListingFile);
     return status;
   }
-  return SurveyIntoListing(tool, percentage, figures);
+  return SurveyIntoListing(tool, percentage, figures, quiet_reason);
 }

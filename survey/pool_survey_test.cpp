@@ -24,6 +24,8 @@ const std::wstring kRelease = L"release " + kFile;
 const std::wstring kEndedAbnormally =
     L"\aThe management tool ended abnormally; its pool listing is not used.\n";
 
+const std::wstring kNotRead = L"The pool listing file could not be read.";
+
 class PoolSurveyTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -31,8 +33,9 @@ class PoolSurveyTest : public testing::Test {
     TheMachine().files[kTool] = "";
     TheMachine().listing = "h\nh\nP 1000 400\n";
   }
-  int Survey(int percentage = 10) { return QueryPoolSpace(percentage, &figures_); }
+  int Survey(int percentage = 10) { return QueryPoolSpace(percentage, &figures_, &quiet_); }
   PoolFigures figures_;
+  std::wstring quiet_;  // why a survey failed that printed no line
 };
 
 TEST_F(PoolSurveyTest, RunsTheToolTwiceAndParsesTheSecondListing) {
@@ -52,7 +55,7 @@ TEST_F(PoolSurveyTest, MissingToolRunsNothing) {
   EXPECT_EQ(2, Survey());
   EXPECT_EQ(0, figures_.smallest_free_share);
   EXPECT_TRUE(TheMachine().events.empty());
-  EXPECT_EQ(L"", TheMachine().console);
+  EXPECT_EQ(L"The management tool is not installed.", TheMachine().console + quiet_);
 }
 
 struct StartFailure {
@@ -60,7 +63,7 @@ struct StartFailure {
   platform::RunResult first;
   platform::RunResult shell;
   int status;
-  std::wstring message;
+  std::wstring message;  // printed, or for a failure that prints nothing, the quiet reason
   bool stuck_leftover = false;  // a listing is left that cannot be removed
   std::function<void(fake::Machine&)> machine = nullptr;  // anything else about it
   const wchar_t* runs = L"both";  // which runs start: "both", "first" or "none"
@@ -81,7 +84,7 @@ TEST_P(StartFailureTest, PrintsItsLineAndReportsErrno) {
   }
   if (c.machine) c.machine(TheMachine());
   EXPECT_EQ(c.status, Survey()) << c.what;
-  EXPECT_EQ(c.message, TheMachine().console) << c.what;
+  EXPECT_EQ(c.message, TheMachine().console + quiet_) << c.what;
   EXPECT_EQ(c.stuck_leftover ? 1u : 0u, TheMachine().files.count(kFile)) << "nothing left";
   EXPECT_EQ(0, figures_.smallest_free_share) << c.what;
   std::wstring runs;
@@ -105,19 +108,21 @@ INSTANTIATE_TEST_SUITE_P(
         // never starts, and nothing at the name is read.
         StartFailure{"leftover listing cannot be removed", {}, {}, EEXIST,
                      L"Error in second spawn.\n", true, nullptr, L"first"},
-        StartFailure{"listing cannot be created", {}, {}, EACCES, L"", false,
+        StartFailure{"listing cannot be created", {}, {}, EACCES,
+                     L"The pool listing file could not be created in the working folder.", false,
                      [](fake::Machine& m) { m.create_file_failure = EACCES; }, L"first"},
         StartFailure{"tool crashed part way through its listing", {},
                      {static_cast<int>(0xC0000005u), 0, true}, EIO, kEndedAbnormally},
-        StartFailure{"listing given a second name while it was written", {}, {}, EMLINK, L"",
-                     false, [](fake::Machine& m) { m.held_file_links = 2; }},
+        StartFailure{"listing given a second name while it was written", {}, {}, EMLINK,
+                     kNotRead, false, [](fake::Machine& m) { m.held_file_links = 2; }},
         // The shell ran but could not run the tool (cmd.exe says 9009, sh 127,
         // having emptied the file): no pools were listed.
         StartFailure{"shell could not run the tool", {}, {127, 0}, ENOENT,
                      L"Error in second spawn.\n", false,
                      [](fake::Machine& m) { m.listing.clear(); }},
         // An empty listing would let every request through.
-        StartFailure{"shell's redirection never reached the listing", {}, {}, ENOENT, L"", false,
+        StartFailure{"shell's redirection never reached the listing", {}, {}, ENOENT, kNotRead,
+                     false,
                      [](fake::Machine& m) { m.shell_writes_listing = false; }},
         // A tool that failed may have listed some pools and not others.
         StartFailure{"listing run ended with a failure", {}, {1, 0}, EIO,
@@ -140,7 +145,7 @@ TEST_F(PoolSurveyTest, ConsoleRunsExitStatusIsNotExamined) {
 TEST_F(PoolSurveyTest, ListingThatDoesNotOpenReportsErrno) {
   TheMachine().open_file_failure = 13;
   EXPECT_EQ(13, Survey());
-  EXPECT_EQ(L"", TheMachine().console);
+  EXPECT_EQ(kNotRead, TheMachine().console + quiet_);
   EXPECT_EQ(kRelease, TheMachine().events.back());
 }
 
@@ -151,7 +156,7 @@ TEST_F(PoolSurveyTest, ListingCutShortByAReadErrorFailsTheSurvey) {
   TheMachine().read_failure_at = 16;
   EXPECT_EQ(5, Survey(50));  // EIO
   EXPECT_EQ(0, figures_.smallest_free_share);
-  EXPECT_EQ(L"", TheMachine().console);
+  EXPECT_EQ(kNotRead, TheMachine().console + quiet_);
   EXPECT_EQ(kRelease, TheMachine().events.back());
 }
 

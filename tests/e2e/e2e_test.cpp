@@ -183,10 +183,19 @@ TEST_F(StandInMachineTest, LinkedRegistryStaysALinkAndItsFileIsChanged) {
             Entries(machine_.root()));
 }
 
+// A machine without its registry file says nothing of it; a root that does
+// not exist is named, with the file looked for.
 TEST_F(StandInMachineTest, MissingRegistryIsEmpty) {
   unlink(machine_.registry_path().c_str());
-  EXPECT_EQ(255, machine_.Run({"30"}).status);
+  const RunResult run = machine_.Run({"30"});
+  EXPECT_EQ(255, run.status);
+  EXPECT_EQ(std::string::npos, run.output.find("names no machine"));
   EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services"}), Entries(machine_.root()));
+  const std::string nowhere = machine_.root() + "/nowhere";
+  EXPECT_EQ("\aThe registry file " + nowhere + "/system.reg does not exist: VELMORA_ROOT names no "
+            "machine.\n\aNo installed release could be read from HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+            "Halvorn\\Corridan\\Versions\\VLMR.\n",
+            machine_.Run({"--show"}, {"env", "VELMORA_ROOT=" + nowhere}).output);
 }
 
 TEST_F(StandInMachineTest, RegistryRemovedBeforeTheStoreIsEmptyAndTheStoreMakesIt) {

@@ -230,11 +230,12 @@ inline std::string JsonKey(const std::string& key) {
 }
 inline std::string Report(const std::string& mode, int status, const std::string& release,
                           const std::string& key, const std::string& stored,
-                          const std::string& survey, const std::string& fields) {
+                          const std::string& survey, const std::string& fields,
+                          const std::string& messages = "[]") {
   return R"({"tool":"snapreserve","version":"1.5","mode":")" + mode + R"(","status":)" +
          std::to_string(status) + R"(,"release":)" + release + R"(,"policy_key":)" + key +
          R"(,"stored":)" + stored + R"(,"survey":)" + survey + "," + fields +
-         R"("messages":[]})";
+         R"("messages":)" + messages + "}";
 }
 const char kSurveyNotRun[] =
     R"({"ran":false,"ok":false,"error":null,"smallest_free_share":null,"smallest_capacity_mb":null})";
@@ -399,6 +400,11 @@ inline std::vector<Scenario> Scenarios() {
        Report("show", 0, R"("2.0")", JsonKey(kShown20), JsonPolicy(kThirty), kSurveyTwoPools,
               kRequestsTwoPools),
        kThirty, kEmpty, false, Layout::kFixedPaths, "@LISTING@"},
+      {"json_show_both_forms_stored", {"-j", "-s"}, r21, kMinimum, {3000, 1056}, kTwoPools, true,
+       0, 0,
+       Report("show", 0, R"("2.1")", JsonKey(kShown21), JsonPolicy({3000, 1056}), kSurveyTwoPools,
+              kRequestsTwoPools, R"(["Both forms of the policy are stored; only one should be."])"),
+       kMinimum, {3000, 1056}, false, Layout::kFixedPaths, "@LISTING@"},
       {"json_show_no_release", {"/j", "-s"}, "", kEmpty, kMinimum, kTwoPools, true, 0,
        -1, Report("show", -1, "null", "null", "null", kSurveyNotRun, R"("requests":null,)"),
        kEmpty, kMinimum, false},
@@ -441,7 +447,8 @@ inline std::vector<Scenario> Scenarios() {
       {"json_check_tool_not_installed", {"-j", "-c", "30"}, r21, kEmpty, kMinimum, kTwoPools,
        false, 0, 5,
        Report("check", 5, R"("2.1")", JsonKey(kShown21), JsonPolicy(kMinimum),
-              SurveyFailed("null"), CheckFields(30, "null", "", 0, "null", false, "null")),
+              SurveyFailed(R"("The management tool is not installed.")"),
+              CheckFields(30, "null", "", 0, "null", false, "null")),
        kEmpty, kMinimum, false},
       {"json_check_no_release", {"-j", "-c", "30"}, "", kEmpty, kMinimum, kTwoPools, true, 0,
        -1,
