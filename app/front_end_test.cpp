@@ -187,6 +187,11 @@ TEST_F(FrontEndTest, MemoryRunningOutEndsWithAStatusOfItsOwn) {
   EXPECT_EQ(9, Run({L"30"}));
   EXPECT_EQ(L"\aThe tool ran out of memory and stopped; run it with --show to see what is stored.\n",
             TheMachine().console);
+  // Memory that runs out for the event after the request has ended loses the
+  // event, never the request's status.
+  TheMachine().run = nullptr;
+  TheMachine().event_out_of_memory = true;
+  EXPECT_EQ(4, Run({L"0"}));
 }
 
 TEST_F(FrontEndTest, NoReleaseGivesTheUsageAndTouchesNothing) {

@@ -50,7 +50,10 @@ if(SNAPRESERVE_SIGN_CERT OR SNAPRESERVE_SIGN_KEY)
   set(sign_program sh ${PROJECT_SOURCE_DIR}/packaging/sign.sh)
   set(sign_with ${SNAPRESERVE_SIGN_CERT} ${SNAPRESERVE_SIGN_KEY} ${SNAPRESERVE_SIGN_TIMESTAMP})
   message(STATUS "Signing the program and the MSI with ${SNAPRESERVE_SIGN_CERT}")
+  # The package of an earlier program goes first: where signing fails, no
+  # MSI is left to ship.
   add_custom_command(TARGET snapreserve POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${CMAKE_BINARY_DIR}/snapreserve-${package_version}-windows-${package_arch}.msi
     COMMAND ${sign_program} $<TARGET_FILE:snapreserve> ${sign_with} VERBATIM)
 else()
   message(STATUS "Not signing the program or the MSI: SNAPRESERVE_SIGN_CERT and SNAPRESERVE_SIGN_KEY are not set")

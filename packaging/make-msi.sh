@@ -7,6 +7,7 @@
 # what that wixl (0.101, Debian 12) cannot write:
 #   - the Environment table, which puts the folder on the system PATH and
 #     takes it off again on uninstall, with its two actions;
+#   - the feature's Absent="disallow";
 #   - same-version upgrades (AllowSameVersionUpgrades in WiX): the Upgrade row
 #     that finds the installed versions to remove also takes in this version,
 #     so a rebuild of it replaces the installed one instead of going beside it.
@@ -34,8 +35,11 @@ msibuild "$msi" -i "$here/Environment.idt" \
   -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('RemoveEnvironmentStrings', 3300)" \
   -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('WriteEnvironmentStrings', 5200)"
 # The Upgrade table's key holds its attributes, so the row is replaced: 513 is
-# msidbUpgradeAttributesMigrateFeatures with VersionMaxInclusive.
+# msidbUpgradeAttributesMigrateFeatures with VersionMaxInclusive. The one
+# feature cannot be left out (Absent="disallow", which wixl does not write:
+# msidbFeatureAttributesUIDisallowAbsent, 16).
 msibuild "$msi" \
+  -q "UPDATE Feature SET Attributes = 16 WHERE Feature = 'Complete'" \
   -q "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'" \
   -q "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES ('$upgrade_code', '$version', 513, 'WIX_UPGRADE_DETECTED')"
 mv "$msi" "$out"

@@ -1,5 +1,7 @@
 #include "reserve/request_event.h"
 
+#include <exception>
+#include <string>
 #include <vector>
 
 #include "platform/event_log.h"
@@ -52,7 +54,7 @@ std::wstring StoredPolicyText() {
 }
 
 void RecordRequest(int percentage, const std::wstring& before, const RequestFindings& findings,
-                   int status) {
+                   int status) try {
   const std::vector<std::wstring> strings = {
       std::to_wstring(percentage),
       FullPolicyKey(),
@@ -64,4 +66,7 @@ void RecordRequest(int percentage, const std::wstring& before, const RequestFind
   };
   platform::WriteEvent(TypeOf(status), kRequestEventBase + static_cast<std::uint32_t>(status),
                        strings);
+} catch (const std::exception&) {
+  // An event that cannot be made for want of memory is lost, as one the log
+  // refuses is: the request has ended, and its status stands.
 }

@@ -1,5 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
+#include <new>
+
 #include "platform/ascii_case.h"
 #include "platform/block_stream.h"
 #include "platform/console.h"
@@ -181,6 +183,7 @@ const std::wstring kEventSource = L"snapreserve";
 
 // As "event <id> <type>: <string> | <string> ...".
 void WriteEvent(EventType type, std::uint32_t id, const std::vector<std::wstring>& strings) {
+  if (machine.event_out_of_memory) throw std::bad_alloc();
   std::wstring line = L"event " + std::to_wstring(id) + L" " + std::to_wstring(type) + L":";
   for (size_t i = 0; i < strings.size(); ++i) line += (i == 0 ? L" " : L" | ") + strings[i];
   machine.events.push_back(line);

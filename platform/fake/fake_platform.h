@@ -57,6 +57,7 @@ struct Machine {
   bool service_runs = true;
 
   std::vector<std::wstring> events;
+  bool event_out_of_memory = false;  // WriteEvent runs out of memory
 };
 
 /// The machine the platform operations act on; Reset gives a fresh one.

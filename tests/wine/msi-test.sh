@@ -77,6 +77,13 @@ rebuilt 0 $version
 $newer 0 $newer
 $version 1603 $newer
 EOF
+# The 32-bit package is refused while the 64-bit one is installed (and the other way round).
+other=$(dirname "$build")/windows-x86/snapreserve-$version-windows-x86.msi
+if [ "$arch" = x64 ] && [ -f "$other" ]; then
+  cp "$other" "$c/msi-test/other.msi"
+  [ "$(run "msiexec /i other.msi /qn")" = "status 1603" ] && [ "$(entries)" = "$newer Halvorn" ] ||
+    fail "the other architecture's package went in beside this one: $(entries)"
+fi
 run 'snapreserve 30' > "$tmp/request"
 grep -qx 'New allocated percentage of pool free space reserved for snapshots is 30%.' "$tmp/request" &&
   [ "$(tail -n 1 "$tmp/request")" = "status 0" ] || fail "snapreserve 30: $(cat "$tmp/request")"
