@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/framework.h"
 #include "platform/wide_text.h"
@@ -15,7 +19,17 @@ namespace platform {
 // the tool: a request that stored its policy still ends with its own
 // status. The programs the tool starts inherit that, and see a failed write
 // too.
+// A standard descriptor the caller closed is given the null device, so that
+// no file the tool opens later (the held listing) takes its number and
+// reaches the children as their output.
 bool InitializeFramework() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      // The lowest free descriptor: this one, as those below it are open.
+      const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+      if (null > fd) close(null);
+    }
+  }
   struct sigaction action = {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);

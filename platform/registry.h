@@ -79,10 +79,10 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
 ///   Stand-in machine: both happen in one step or neither does, whatever
 ///   else runs at the same time and wherever the tool stops: the one file is
 ///   rewritten under a lock and replaces the old one whole. Interrupts are
-///   held once the lock is held, the file read and its new copy written, just
-///   before that copy replaces it. A lock that another store keeps for more
-///   than a few seconds fails the store. With a failure code the key keeps
-///   exactly what it held.
+///   held from the moment the lock is held: the read, the change and the
+///   write take a moment. A lock that another store keeps for more than a few
+///   seconds fails the store. With a failure code the key keeps exactly what
+///   it held, and a missing key is not made.
 ///   Windows: the registry has no such step. Interrupts are held from the
 ///   start. The value is deleted, the new one set, and the deleted one put back when the set fails, so a failure
 ///   code leaves the key as it was; kRegistryRemovedNotRestored says putting

@@ -300,7 +300,12 @@ int LockNewCopy(int directory, const std::string& copy, long* status) {
         if (locked && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
             fstatat(directory, copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
             named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
-          return fd;
+          // A copy a killed run left behind may be open to others: no
+          // longer, so that no one else can open it to lock it.
+          if (fchmod(fd, 0600) == 0) return fd;
+          *status = kRegistryWriteFault;
+          close(fd);
+          return -1;
         }
         close(fd);
         // Locked, but the name went on to the registry or away meanwhile:
@@ -321,10 +326,9 @@ int LockNewCopy(int directory, const std::string& copy, long* status) {
 
 // Replaces the registry file at `target` with `file` through the locked new
 // copy `fd`, keeping the old file's mode and owner; `directory` is the
-// target's folder. With `hold`, interrupts are held (process.h) from the
-// moment the copy is complete: the rename that follows cannot be taken back.
+// target's folder. The copy is open to its owner alone until it is complete.
 long SaveRegistry(const RegFile& file, const struct stat& old, const RegistryTarget& target,
-                  int directory, int fd, bool hold) {
+                  int directory, int fd) {
   RemoveAbandonedCopies(directory, CopyPrefix(target));
   bool ok = ftruncate(fd, 0) == 0 && WriteAll(fd, file.bytes);
   if (old.st_mode != 0) {
@@ -337,7 +341,6 @@ long SaveRegistry(const RegFile& file, const struct stat& old, const RegistryTar
     ok = ok && fchmod(fd, 0644) == 0;
   }
   if (!ok || fsync(fd) != 0) return kRegistryWriteFault;
-  if (hold) HoldInterrupts();
   if (renameat(directory, (CopyPrefix(target) + kNewCopy).c_str(), directory,
                target.name.c_str()) != 0) {
     return kRegistryWriteFault;
@@ -347,8 +350,10 @@ long SaveRegistry(const RegFile& file, const struct stat& old, const RegistryTar
 }
 
 // Runs `change` on the registry under the lock and saves the file when the
-// change says it changed something (holding interrupts as SaveRegistry does,
-// with `hold`). Returns the change's result, or the reason the registry could
+// change says it changed something. With `hold`, interrupts are held
+// (process.h) from the moment the lock is held: reading, changing and
+// writing the file take a moment, and a run stopped part way would leave its
+// copy behind. Returns the change's result, or the reason the registry could
 // not be read or saved; then the file is as it was.
 long ChangeRegistry(const std::function<long(RegFile*, bool*)>& change, bool hold) {
   const RegistryTarget target = ResolveRegistryFile();
@@ -358,6 +363,7 @@ long ChangeRegistry(const std::function<long(RegFile*, bool*)>& change, bool hol
   long status = kRegistryOk;
   const int held = LockNewCopy(directory, copy, &status);
   if (held >= 0) {
+    if (hold) HoldInterrupts();
     bool saved = false;
     bool changed = false;
     try {
@@ -366,7 +372,7 @@ long ChangeRegistry(const std::function<long(RegFile*, bool*)>& change, bool hol
       status = LoadRegistry(target.path(), &file, &old);
       if (status == kRegistryOk) status = change(file, &changed);
       if (status == kRegistryOk && changed) {
-        status = SaveRegistry(*file, old, target, directory, held, hold);
+        status = SaveRegistry(*file, old, target, directory, held);
         saved = status == kRegistryOk;
       }
     } catch (const std::bad_alloc&) {
@@ -412,13 +418,12 @@ long OpenRegistryKey(const std::wstring& path, RegistryKey* key) {
   return kRegistryOk;
 }
 
+// The key is made in the change that stores its value (ReplaceRegistryValue
+// creates a missing key), so that a store that fails leaves no new key
+// behind; here the registry need only be readable.
 long CreateRegistryKey(const std::wstring& path, RegistryKey* key) {
-  const long status = ChangeRegistry(
-      [&](RegFile* file, bool* changed) {
-        *changed = AddRegKey(file, path);
-        return kRegistryOk;
-      },
-      false);
+  RegFile* file = nullptr;
+  const long status = LoadRegistry(RegistryFilePath(), &file, nullptr);
   if (status == kRegistryOk) key->path = path;
   return status;
 }
@@ -440,9 +445,9 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
                           const std::wstring& name, const RegistryValue& value) {
   return ChangeRegistry(
       [&](RegFile* file, bool* changed) {
+        *changed = true;  // from the first edit on, even one cut short
         DeleteRegValue(file, key.path, removed);
         SetRegValue(file, key.path, name, value);
-        *changed = true;
         return kRegistryOk;
       },
       true);
@@ -454,8 +459,12 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
 // the user is root; and no one can rename over a file mounted in its place.
 bool MayStoreUnderRegistryKey(const std::wstring& /*path*/) {
   const RegistryTarget target = ResolveRegistryFile();
+  const std::string copy = target.folder + "/" + CopyPrefix(target) + kNewCopy;
   if (faccessat(AT_FDCWD, target.folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0 ||
-      IsMountPoint(target.path(), target.folder)) {
+      IsMountPoint(target.path(), target.folder) ||
+      // Another user's new copy, which a store waits for: one left by a run of
+      // that user that was killed stays until someone removes it.
+      (faccessat(AT_FDCWD, copy.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)) {
     return false;
   }
   struct stat folder, file;

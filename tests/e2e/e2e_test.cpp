@@ -362,6 +362,10 @@ TEST_F(StandInMachineTest, OutputsTheCallerClosedLeaveTheStatusAsItIs) {
   EXPECT_EQ(8, run.status);
   EXPECT_NE(std::string::npos, run.output.find("\"survey\": {\n    \"ran\": true,\n    \"ok\": true"))
       << run.output;
+  // `snapreserve --check 30 >&-`: the listing file never takes the place of the output.
+  const pid_t closed = machine_.Start({"--check", "30"}, {}, SNAPRESERVE_BINARY, &output,
+                                      [] { close(1); });
+  EXPECT_EQ(8, Machine::Finish(closed, output).status);
 }
 TEST_F(StandInMachineTest, LinkAtTheListingNameIsReplacedNotFollowed) {
   const std::string target = machine_.root() + "/precious";
@@ -561,6 +565,14 @@ TEST_F(StandInMachineTest, CheckSaysWhereThisUserMayNotStoreThePolicy) {
   EXPECT_EQ(before, ReadFile(machine_.registry_path()));
   EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "system.reg"}), Entries(machine_.root()));
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+  // The folder open to the user, but the new copy of another user's killed
+  // run left there, which every store of this user waits for in vain.
+  const std::string left = machine_.root() + "/.system.reg.snapreserve-new";
+  WriteFile(left, before);
+  chmod(left.c_str(), 0600);
+  chmod(machine_.root().c_str(), 0777);
+  EXPECT_EQ(6, RunAsAnotherUser({"-c", "30"}).status);
+  chmod(machine_.root().c_str(), 0755);
 }
 
 TEST_F(StandInMachineTest, CheckAsksTheFolderOfTheFileALinkedRegistryLeadsTo) {
