@@ -196,6 +196,15 @@ class WindowsMachine {
     const std::string batch =
         "@echo off\r\n"
         "net start VLMRMON >nul 2>&1\r\n"
+        // NET may return before the monitor has recorded its start, which it
+        // does before it reports itself running: wait for that (a few
+        // seconds at most, as a monitor whose program is gone never runs).
+        "set tries=0\r\n"
+        ":running\r\n"
+        "sc query VLMRMON | find \"RUNNING\" >nul && goto cleared\r\n"
+        "set /a tries+=1\r\n"
+        "if %tries% lss 50 (ping -n 1 127.0.0.1 >nul & goto running)\r\n"
+        ":cleared\r\n"
         "type nul > \"C:\\Program Files\\Halvorn\\Velmora 2.0\\service.log\"\r\n"
         // Not "[-key]" in the import: Wine's 64-bit reg.exe removes such a
         // key from the 64-bit view whatever /reg:32 says.
