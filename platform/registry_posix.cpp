@@ -39,7 +39,8 @@ namespace {
 const std::wstring kUnreadableStart = L"\aThe registry file ";
 const std::wstring kUnreadableMiddle = L" does not parse at line ";
 const std::wstring kUnreadableEnd = L".\n";
-const std::wstring kNoMachineEnd = L" does not exist: VELMORA_ROOT names no machine.\n";
+const std::wstring kNoMachineEnd =
+    L" does not exist: no machine is there (VELMORA_ROOT names the machine's folder).\n";
 
 // Room left after the bytes read, so that a change to the file grows it in
 // place rather than into a second copy of the whole registry.

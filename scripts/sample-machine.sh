@@ -3,7 +3,7 @@
 # product of a build (its sim folder), laid out as a current 64-bit server:
 # the management tool with a two-pool listing under C:\Program Files (x86),
 # the monitor service VLMRMON running from its program there, the NET command
-# in C:\Windows\System32, an empty Application log, and a registry with
+# in C:\Windows\System32, a folder for the Application log, and a registry with
 # release 2.1 installed and the 1056 MB minimum stored.
 #   scripts/sample-machine.sh DIR [SIM_DIR]
 # Without SIM_DIR, the simulated product the demo built (build/demo/sim), or
@@ -17,34 +17,35 @@ usage() {
   exit 2
 }
 [ $# -ge 1 ] && [ $# -le 2 ] && [ -n "$1" ] || usage
-root=$1
+final=$1
 if [ $# -eq 2 ]; then
   sim=$2
 else
   top=$(cd "$(dirname "$0")/.." && pwd)
   sim=$top/build/demo/sim
-  [ -x "$sim/plexadm.exe" ] || sim=$top/build/sim
+  [ -f "$sim/plexadm.exe" ] || sim=$top/build/sim
 fi
 for program in plexadm.exe NET.exe; do
-  [ -x "$sim/$program" ] || {
+  [ -f "$sim/$program" ] && [ -x "$sim/$program" ] || {
     echo "sample-machine.sh: no simulated product in $sim ($program is missing): run" \
       "scripts/demo.sh first, or name a build's sim folder" >&2
     exit 1
   }
 done
-if [ -e "$root" ] || [ -L "$root" ]; then
-  if [ -d "$root" ] && [ ! -L "$root" ] &&
-    { [ -z "$(ls -A "$root")" ] || { [ -f "$root/system.reg" ] && [ -d "$root/drive_c" ]; }; }; then
-    rm -rf "$root"
-  else
-    echo "sample-machine.sh: $root is there and is no sample machine (no system.reg and" \
-      "drive_c in it); it is left as it is" >&2
-    exit 1
-  fi
+if [ -L "$final" ]; then
+  echo "sample-machine.sh: $final is a link; name a folder itself" >&2
+  exit 1
+elif [ -e "$final" ] && ! { [ -d "$final" ] &&
+  { [ -z "$(ls -A "$final")" ] || { [ -f "$final/system.reg" ] && [ -d "$final/drive_c" ]; }; }; }; then
+  echo "sample-machine.sh: $final is there and is no sample machine (no system.reg and" \
+    "drive_c in it); it is left as it is" >&2
+  exit 1
 fi
+# Made whole beside DIR, then put in its place: a failure part way leaves DIR as it was.
+root=$final.new.$$
+trap 'rm -rf "$root"' EXIT
 product="$root/drive_c/Program Files (x86)/Halvorn/Velmora 2.0"
 system32="$root/drive_c/Windows/System32"
-rm -rf "$root"
 mkdir -p "$product" "$system32" "$root/services" "$root/eventlog"
 cp "$sim/plexadm.exe" "$product/plexadm.exe"
 : > "$product/vlmrmon.exe"
@@ -68,3 +69,5 @@ printf '%s\r\n' \
   '[HKEY_LOCAL_MACHINE\SOFTWARE\Halvorn\Velmora\2.0\Policies]' \
   '"MinFreespacePerPool"=dword:00000420' \
   '' > "$root/system.reg"
+rm -rf "$final"
+mv "$root" "$final"

@@ -192,8 +192,8 @@ TEST_F(StandInMachineTest, MissingRegistryIsEmpty) {
   EXPECT_EQ(std::string::npos, run.output.find("names no machine"));
   EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services"}), Entries(machine_.root()));
   const std::string nowhere = machine_.root() + "/nowhere";
-  EXPECT_EQ("\aThe registry file " + nowhere + "/system.reg does not exist: VELMORA_ROOT names no "
-            "machine.\n\aNo installed release could be read from HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+  EXPECT_EQ("\aThe registry file " + nowhere + "/system.reg does not exist: no machine is there "
+            "(VELMORA_ROOT names the machine's folder).\n\aNo installed release could be read from HKEY_LOCAL_MACHINE\\SOFTWARE\\"
             "Halvorn\\Corridan\\Versions\\VLMR.\n",
             machine_.Run({"--show"}, {"env", "VELMORA_ROOT=" + nowhere}).output);
 }
