@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -257,6 +258,22 @@ const size_t kOldCopyTail = 6;
 const std::chrono::seconds kLockWait(5);
 const std::chrono::milliseconds kLockRetry(10);
 
+// Blocks the interrupts (process.h), or gives back the mask from before.
+void BlockInterrupts(bool block) {
+  static sigset_t before;
+  static bool blocked = false;
+  if (block == blocked) return;
+  if (block) {
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&interrupts, signal);
+    sigprocmask(SIG_BLOCK, &interrupts, &before);
+  } else {
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+  }
+  blocked = block;
+}
+
 std::string CopyPrefix(const RegistryTarget& target) { return "." + target.name + kCopyInfix; }
 
 void RemoveAbandonedCopies(int directory, const std::string& prefix) {
@@ -280,15 +297,21 @@ void RemoveAbandonedCopies(int directory, const std::string& prefix) {
 // and takes the write lock on it. Returns its descriptor, or -1 with the
 // reason in `status`: the folder closed to this user, something other than a
 // file of ours at that name, or the lock not let go of within kLockWait.
+// Interrupts are blocked while a copy may be made and locked, so that none
+// stops the tool between making the copy and holding interrupts; they are
+// let through again for the wait and on failure, and on success once the
+// caller holds them.
 int LockNewCopy(int directory, const std::string& copy, long* status) {
   const auto deadline = std::chrono::steady_clock::now() + kLockWait;
   for (;;) {
+    BlockInterrupts(true);
     const int fd = openat(directory, copy.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     struct stat held = {}, named = {};
     if (fd < 0) {
       // Another user's copy, while that user saves: wait for it to go.
       if (errno != EACCES || fstatat(directory, copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
         *status = errno == EACCES || errno == EPERM ? kRegistryAccessDenied : kRegistryWriteFault;
+        BlockInterrupts(false);
         return -1;
       }
     } else {
@@ -304,8 +327,14 @@ int LockNewCopy(int directory, const std::string& copy, long* status) {
           // A copy a killed run left behind may be open to others: no
           // longer, so that no one else can open it to lock it.
           if (fchmod(fd, 0600) == 0) return fd;
-          *status = kRegistryWriteFault;
+          // Another user's copy, open to this one: it cannot be kept to this
+          // user, so it goes (under the lock) and a copy of this user's own
+          // takes its place.
+          const bool removed = unlinkat(directory, copy.c_str(), 0) == 0;
           close(fd);
+          if (removed) continue;
+          *status = kRegistryWriteFault;
+          BlockInterrupts(false);
           return -1;
         }
         close(fd);
@@ -313,10 +342,12 @@ int LockNewCopy(int directory, const std::string& copy, long* status) {
         // take the lock on what it names now.
         if (locked && S_ISREG(held.st_mode)) continue;
         *status = kRegistryWriteFault;
+        BlockInterrupts(false);
         return -1;
       }
       close(fd);
     }
+    BlockInterrupts(false);
     if (std::chrono::steady_clock::now() >= deadline) {
       *status = kRegistryAccessDenied;
       return -1;
@@ -365,6 +396,7 @@ long ChangeRegistry(const std::function<long(RegFile*, bool*)>& change, bool hol
   const int held = LockNewCopy(directory, copy, &status);
   if (held >= 0) {
     if (hold) HoldInterrupts();
+    BlockInterrupts(false);  // any that came meanwhile are lost while held
     bool saved = false;
     bool changed = false;
     try {
@@ -405,6 +437,17 @@ bool IsMountPoint(const std::string& path, const std::string& folder) {
   }
   return (file.stx_mask & parent.stx_mask & STATX_MNT_ID) != 0 &&
          file.stx_mnt_id != parent.stx_mnt_id;
+}
+
+// Whether a store could take the new copy at `copy` (LockNewCopy): none
+// there, or a file (never a link or a folder) this user may open to write.
+// Another user's copy that is closed to this user, which a store waits for:
+// one left by a run of that user that was killed stays until someone
+// removes it.
+bool MayTakeNewCopy(const std::string& copy) {
+  struct stat left;
+  if (lstat(copy.c_str(), &left) != 0) return errno == ENOENT;
+  return S_ISREG(left.st_mode) && faccessat(AT_FDCWD, copy.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 }  // namespace
@@ -463,9 +506,7 @@ bool MayStoreUnderRegistryKey(const std::wstring& /*path*/) {
   const std::string copy = target.folder + "/" + CopyPrefix(target) + kNewCopy;
   if (faccessat(AT_FDCWD, target.folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0 ||
       IsMountPoint(target.path(), target.folder) ||
-      // Another user's new copy, which a store waits for: one left by a run of
-      // that user that was killed stays until someone removes it.
-      (faccessat(AT_FDCWD, copy.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)) {
+      !MayTakeNewCopy(copy)) {
     return false;
   }
   struct stat folder, file;

@@ -17,7 +17,8 @@ usage() {
   exit 2
 }
 [ $# -ge 1 ] && [ $# -le 2 ] && [ -n "$1" ] || usage
-final=$1
+final=${1%"${1##*[!/]}"}  # without trailing slashes: DIR.new.PID goes beside DIR, not in it
+[ -n "$final" ] || usage
 if [ $# -eq 2 ]; then
   sim=$2
 else
@@ -44,6 +45,9 @@ fi
 # Made whole beside DIR, then put in its place: a failure part way leaves DIR as it was.
 root=$final.new.$$
 trap 'rm -rf "$root"' EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 product="$root/drive_c/Program Files (x86)/Halvorn/Velmora 2.0"
 system32="$root/drive_c/Windows/System32"
 mkdir -p "$product" "$system32" "$root/services" "$root/eventlog"

@@ -572,6 +572,21 @@ TEST_F(StandInMachineTest, CheckSaysWhereThisUserMayNotStoreThePolicy) {
   chmod(left.c_str(), 0600);
   chmod(machine_.root().c_str(), 0777);
   EXPECT_EQ(6, RunAsAnotherUser({"-c", "30"}).status);
+  // Such a copy open to the user (left by a run killed once it had the
+  // registry's mode, 0666 here): the store takes its place, as the check says.
+  chmod(left.c_str(), 0666);
+  chmod(machine_.registry_path().c_str(), 0666);
+  EXPECT_EQ(0, RunAsAnotherUser({"-c", "30"}).status);
+  RunAsAnotherUser({"30"});
+  EXPECT_NE(std::string::npos, ReadFile(machine_.registry_path()).find("MinFreespacePerPoolPercent"));
+  EXPECT_NE(0, access(left.c_str(), F_OK));
+  // Nothing a store could lock at the copy's name: a folder, a link.
+  ASSERT_EQ(0, mkdir(left.c_str(), 0777));
+  EXPECT_EQ(6, machine_.Run({"-c", "0"}).status);
+  rmdir(left.c_str());
+  ASSERT_EQ(0, symlink("system.reg", left.c_str()));
+  EXPECT_EQ(6, machine_.Run({"-c", "0"}).status);
+  unlink(left.c_str());
   chmod(machine_.root().c_str(), 0755);
 }
 

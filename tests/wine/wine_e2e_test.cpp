@@ -201,7 +201,10 @@ class WindowsMachine {
         // seconds at most, as a monitor whose program is gone never runs).
         "set tries=0\r\n"
         ":running\r\n"
-        "sc query VLMRMON | find \"RUNNING\" >nul && goto cleared\r\n"
+        // "if errorlevel", not "&&": Wine 8's cmd runs what follows "&&"
+        // whatever status the program before it ended with.
+        "sc query VLMRMON | find \"RUNNING\" >nul\r\n"
+        "if not errorlevel 1 goto cleared\r\n"
         "set /a tries+=1\r\n"
         "if %tries% lss 50 (ping -n 1 127.0.0.1 >nul & goto running)\r\n"
         ":cleared\r\n"
