@@ -86,45 +86,6 @@ int OpenRegularFile(const std::string& path, struct stat* info) {
 std::unique_ptr<RegFile> g_registry;
 std::uintptr_t g_registry_read = 0;
 
-// What the file was when g_registry was last found to hold its bytes, and
-// when that read began. A file that still shows the same device, inode, size
-// and times is not read again, provided it had last changed well before that
-// read began: a change during it, or within the clock's granularity before
-// it, could leave the times as they were.
-struct FileStamp {
-  bool valid = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified = {}, changed = {};
-  timespec read = {};
-};
-FileStamp g_stamp;
-const time_t kSettledSeconds = 2;
-
-bool SameTime(const timespec& a, const timespec& b) {
-  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-bool Unchanged(const struct stat& now) {
-  return g_stamp.valid && g_registry && now.st_dev == g_stamp.device &&
-         now.st_ino == g_stamp.inode && now.st_size == g_stamp.size &&
-         SameTime(now.st_mtim, g_stamp.modified) && SameTime(now.st_ctim, g_stamp.changed) &&
-         g_stamp.changed.tv_sec + kSettledSeconds < g_stamp.read.tv_sec;
-}
-
-FileStamp StampOf(const struct stat& info, const timespec& read) {
-  FileStamp stamp;
-  stamp.valid = true;
-  stamp.device = info.st_dev;
-  stamp.inode = info.st_ino;
-  stamp.size = info.st_size;
-  stamp.modified = info.st_mtim;
-  stamp.changed = info.st_ctim;
-  stamp.read = read;
-  return stamp;
-}
-
 // Whether the rest of an open file holds exactly `bytes`, read a chunk at a
 // time beside them.
 bool HoldsExactly(int fd, const std::string& bytes) {
@@ -161,22 +122,17 @@ void SayWhereNoMachineIs() {
 // is reported on the console, under the name system.reg has in the machine,
 // once per read, and never used.
 long LoadRegistry(const std::string& path, RegFile** file, struct stat* info) {
-  timespec began = {};
-  clock_gettime(CLOCK_REALTIME, &began);
   struct stat own = {};
   const int fd = OpenRegularFile(path, &own);
   if (info) *info = own;
   long status = kRegistryOk;
   int bad_line = 0;
   try {
-    g_stamp.valid = g_stamp.valid && fd >= 0 && Unchanged(own);
     if (fd < 0) {
       if (errno != ENOENT) return kRegistryAccessDenied;
       SayWhereNoMachineIs();
       g_registry = std::make_unique<RegFile>(NewRegFile());
       ++g_registry_read;
-    } else if (g_stamp.valid) {
-      // As read before.
     } else if (!g_registry || static_cast<size_t>(own.st_size) != g_registry->bytes.size() ||
                !HoldsExactly(fd, g_registry->bytes)) {
       g_registry.reset();  // the one copy of the registry held at a time
@@ -189,7 +145,6 @@ long LoadRegistry(const std::string& path, RegFile** file, struct stat* info) {
       if (status == kRegistryOk) g_registry = std::move(fresh);
       ++g_registry_read;
     }
-    if (fd >= 0 && status == kRegistryOk && !g_stamp.valid) g_stamp = StampOf(own, began);
   } catch (const std::bad_alloc&) {
     status = kRegistryAccessDenied;
   } catch (const std::length_error&) {
@@ -413,7 +368,6 @@ long ChangeRegistry(const std::function<long(RegFile*, bool*)>& change, bool hol
     }
     // A change that was not saved leaves the copy held in memory unlike the file.
     if (changed && !saved) g_registry.reset();
-    if (changed) g_stamp.valid = false;
     // The name is still this save's own: no other writer passes the lock.
     if (!saved) unlinkat(directory, copy.c_str(), 0);
     close(held);  // releases the lock
