@@ -14,7 +14,7 @@
 
 #include "app/front_end.h"
 #include "platform/fake/fake_platform.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 #include "policy/policy_store.h"
 #include "survey/pool_survey.h"
 

@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "platform/reg_file.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/reg_file.h"
+#include "platform/stand_in/wide_text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "platform/fake/fake_platform.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 #include "policy/policy_store.h"
 #include "reserve/show.h"
 #include "survey/pool_survey.h"

@@ -16,8 +16,8 @@
 #include <utility>
 #include <string>
 
-#include "platform/reg_file.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/reg_file.h"
+#include "platform/stand_in/wide_text.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/service.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 
 #include <algorithm>
 #include <cerrno>

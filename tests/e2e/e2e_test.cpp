@@ -16,7 +16,7 @@
 #include <random>
 #include <set>
 
-#include "platform/reg_file.h"
+#include "platform/stand_in/reg_file.h"
 #include "tests/e2e/machine_checks.h"
 #include "tests/e2e/scenarios.h"
 #include "tests/e2e/stand_in_machine.h"

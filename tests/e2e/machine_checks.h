@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/reg_file.h"
+#include "platform/stand_in/reg_file.h"
 #include "tests/e2e/scenarios.h"
 
 namespace e2e {

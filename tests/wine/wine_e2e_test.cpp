@@ -24,8 +24,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/reg_file.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/reg_file.h"
+#include "platform/stand_in/wide_text.h"
 #include "tests/e2e/machine_checks.h"
 #include "tests/e2e/scenarios.h"
 

@@ -1,10 +1,10 @@
-#include "platform/reg_file.h"
+#include "platform/stand_in/reg_file.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 
 namespace {
 

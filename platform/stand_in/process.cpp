@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/machine_posix.h"
+#include "platform/stand_in/machine.h"
 #include "platform/process.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 
 extern char** environ;
 
@@ -21,7 +21,7 @@ namespace {
 const char kShell[] = "/bin/sh";
 const int kNotStarted = -1;
 const char kNullDevice[] = "/dev/null";
-// SIGPIPE is ignored for the whole run (framework_posix.cpp).
+// SIGPIPE is ignored for the whole run (framework.cpp).
 const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // While interrupts are held: what each of them did before, and so what the

@@ -1,5 +1,5 @@
-#ifndef SNAPRESERVE_PLATFORM_REG_FILE_H_
-#define SNAPRESERVE_PLATFORM_REG_FILE_H_
+#ifndef SNAPRESERVE_PLATFORM_STAND_IN_REG_FILE_H_
+#define SNAPRESERVE_PLATFORM_STAND_IN_REG_FILE_H_
 
 #include <string>
 #include <vector>
@@ -70,4 +70,4 @@ bool DeleteRegValue(RegFile* file, const std::wstring& path, const std::wstring&
 
 }  // namespace platform
 
-#endif  // SNAPRESERVE_PLATFORM_REG_FILE_H_
+#endif  // SNAPRESERVE_PLATFORM_STAND_IN_REG_FILE_H_

@@ -9,8 +9,8 @@
 
 #include "platform/block_stream.h"
 #include "platform/files.h"
-#include "platform/machine_posix.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/machine.h"
+#include "platform/stand_in/wide_text.h"
 
 namespace platform {
 

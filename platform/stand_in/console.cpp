@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "platform/console.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 
 namespace platform {
 

@@ -8,7 +8,7 @@ namespace platform {
 // There is no MFC here. What the tool needs of an application framework is
 // its own module and its raw command line; without those it cannot start.
 // The C runtime's locale is left as it starts: console output does its own
-// conversion (console_win32.cpp), into the code page the console shows.
+// conversion (console.cpp), into the code page the console shows.
 // Before anything else, DLLs loaded from here on come from the system folder
 // alone, never from the tool's own folder or the working folder, where
 // anyone who can write there could put a DLL of the same name. Windows 7

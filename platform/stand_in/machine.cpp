@@ -1,9 +1,9 @@
-#include "platform/machine_posix.h"
+#include "platform/stand_in/machine.h"
 
 #include <cstdlib>
 #include <cwctype>
 
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 
 namespace platform {
 

@@ -4,9 +4,9 @@
 
 #include <cerrno>
 
-#include "platform/machine_posix.h"
+#include "platform/stand_in/machine.h"
 #include "platform/service.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 
 namespace platform {
 

@@ -1,5 +1,5 @@
-#ifndef SNAPRESERVE_PLATFORM_WIDE_TEXT_H_
-#define SNAPRESERVE_PLATFORM_WIDE_TEXT_H_
+#ifndef SNAPRESERVE_PLATFORM_STAND_IN_WIDE_TEXT_H_
+#define SNAPRESERVE_PLATFORM_STAND_IN_WIDE_TEXT_H_
 
 #include <cstdint>
 #include <string>
@@ -25,4 +25,4 @@ std::vector<std::uint8_t> EncodeUtf16(const std::wstring& text);
 
 }  // namespace platform
 
-#endif  // SNAPRESERVE_PLATFORM_WIDE_TEXT_H_
+#endif  // SNAPRESERVE_PLATFORM_STAND_IN_WIDE_TEXT_H_

@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "platform/framework.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 
 namespace platform {
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/event_log.h"
-#include "platform/machine_posix.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/machine.h"
+#include "platform/stand_in/wide_text.h"
 
 namespace platform {
 

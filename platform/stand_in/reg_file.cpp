@@ -1,10 +1,10 @@
-#include "platform/reg_file.h"
+#include "platform/stand_in/reg_file.h"
 
 #include <cstring>
 #include <type_traits>
 
 #include "platform/ascii_case.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 
 // The file stays as its bytes. Reading it walks the lines in place, one code
 // unit at a time (a byte, or a UTF-16 unit), and decodes text only where a

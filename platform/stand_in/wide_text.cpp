@@ -1,4 +1,4 @@
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 
 // One wide character holds any Unicode character here, as on Linux: a
 // surrogate pair joins into one. A 16-bit wchar_t would need other code.

@@ -16,11 +16,11 @@
 #include <thread>
 
 #include "platform/console.h"
-#include "platform/machine_posix.h"
+#include "platform/stand_in/machine.h"
 #include "platform/process.h"
-#include "platform/reg_file.h"
+#include "platform/stand_in/reg_file.h"
 #include "platform/registry.h"
-#include "platform/wide_text.h"
+#include "platform/stand_in/wide_text.h"
 
 // HKEY_LOCAL_MACHINE lives in one registry export file. Every change is a
 // read-modify-write of the whole file, written to a new copy beside it that
