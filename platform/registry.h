@@ -24,6 +24,7 @@ enum : long {
   kRegistryAccessDenied = 5,  // ERROR_ACCESS_DENIED
   kRegistryBadData = 13,      // ERROR_INVALID_DATA: the store does not parse
   kRegistryWriteFault = 29,   // ERROR_WRITE_FAULT: the store could not be saved
+  kRegistryLocked = 33,       // ERROR_LOCK_VIOLATION: another store kept its lock too long
   // Of the tool's own (bit 29 marks an application's code): a replace
   // removed a value and could put it back neither.
   kRegistryRemovedNotRestored = 0x20000001,
@@ -81,8 +82,13 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
 ///   rewritten under a lock and replaces the old one whole. Interrupts are
 ///   held from the moment the lock is held: the read, the change and the
 ///   write take a moment. A lock that another store keeps for more than a few
-///   seconds fails the store. With a failure code the key keeps exactly what
-///   it held, and a missing key is not made.
+///   seconds fails the store with kRegistryLocked. Where anyone but their
+///   owners (and root) may write the machine's folder, the registry file or
+///   its folder, the store fails before anything is made, saying which on the
+///   console. The new file keeps the old one's owner, group, mode and
+///   extended attributes (its ACL among them), or the store fails. With a
+///   failure code the key keeps exactly what it held, and a missing key is
+///   not made.
 ///   Windows: the registry has no such step. Interrupts are held from the
 ///   start. The value is deleted, the new one set, and the deleted one put back when the set fails, so a failure
 ///   code leaves the key as it was; kRegistryRemovedNotRestored says putting
@@ -102,7 +108,10 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
 ///   Stand-in machine: the registry file could be replaced, its folder (for
 ///   a link, the folder of the file it leads to) open to this user for
 ///   reading, writing and searching, and the file no mount point (a file
-///   bind-mounted over it cannot be replaced).
+///   bind-mounted over it cannot be replaced), neither immutable nor
+///   append-only, and this user's own unless the user is root. Where anyone
+///   but their owners may write the folders or the file, it says which on the
+///   console, as the store does.
 bool MayStoreUnderRegistryKey(const std::wstring& path);
 
 /// Releases an open key.

@@ -124,13 +124,15 @@ StoredValue ReadPolicyValue(const std::wstring& name, std::uint32_t* number) {
 }
 
 bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
-                      const std::wstring& other, bool* other_lost) {
+                      const std::wstring& other, bool* other_lost, bool* locked) {
   if (other_lost) *other_lost = false;
+  if (locked) *locked = false;
   platform::RegistryKey key;
   if (platform::CreateRegistryKey(PolicyKey(), &key) != platform::kRegistryOk) return false;
   const long stored =
       platform::ReplaceRegistryValue(key, other, name, platform::DwordValue(value));
   platform::CloseRegistryKey(&key);
   if (other_lost) *other_lost = stored == platform::kRegistryRemovedNotRestored;
+  if (locked) *locked = stored == platform::kRegistryLocked;
   return stored == platform::kRegistryOk;
 }

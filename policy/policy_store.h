@@ -52,8 +52,9 @@ StoredValue ReadPolicyValue(const std::wstring& name, std::uint32_t* number);
 /// both forms, nor neither (the key is created when missing). True when the
 /// policy was stored; otherwise the key holds what it held before, unless
 /// `other` was removed and could not be put back (Windows only), which
-/// `other_lost` then says.
+/// `other_lost` then says; `locked` says another run held the registry.
 bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
-                      const std::wstring& other, bool* other_lost = nullptr);
+                      const std::wstring& other, bool* other_lost = nullptr,
+                      bool* locked = nullptr);
 
 #endif  // SNAPRESERVE_POLICY_POLICY_STORE_H_

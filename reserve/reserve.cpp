@@ -46,6 +46,7 @@ const std::wstring kNotStored =
 const std::wstring kNeitherStored =
     L"The snapshot reserve policy could not be stored, and the policy it replaces could not be "
     L"put back.\nThe policy key now holds neither form of the policy.";
+const std::wstring kRegistryLocked = L"The registry is locked by another run of snapreserve.";
 const std::wstring kMonitorNotRunning =
     L"The policy was stored, but the monitor service VLMRMON did not start again.";
 
@@ -71,14 +72,15 @@ int MinimumPercentage(int reserve, int percentage) {
 }
 
 // Stores what the decision says, in place of the other form.
-bool StoreDecided(const ReserveDecision& decision, bool* other_lost) {
+bool StoreDecided(const ReserveDecision& decision, bool* other_lost, bool* locked) {
   return StorePolicyValue(*decision.stored_name, decision.stored_number, *decision.removed_name,
-                          other_lost);
+                          other_lost, locked);
 }
 
 // A store that failed says what the policy key holds now.
-int PolicyNotStored(bool other_lost) {
+int PolicyNotStored(bool other_lost, bool locked) {
   platform::ReleaseInterrupts();
+  if (locked) Alert(kRegistryLocked);
   Alert(other_lost ? kNeitherStored : kNotStored);
   return kOutcomeStoreFailed;
 }
@@ -101,8 +103,8 @@ int RestartOnNewPolicy(int outcome) {
 // store holds interrupts once it cannot be taken back; registry.h): a
 // monitor stopped and never started again would leave the product unwatched.
 int FinishMinimumReserve(const ReserveDecision& decision) {
-  bool other_lost = false;
-  if (!StoreDecided(decision, &other_lost)) return PolicyNotStored(other_lost);
+  bool other_lost = false, locked = false;
+  if (!StoreDecided(decision, &other_lost, &locked)) return PolicyNotStored(other_lost, locked);
   SayMegabytes(kNewMinimum, kMinimumReserveMb);
   Alert(kTurnedOff);
   return RestartOnNewPolicy(decision.outcome);
@@ -158,8 +160,8 @@ int ApplyReserve(int percentage, RequestFindings* findings) {
     return FinishMinimumReserve(decision);
   }
 
-  bool other_lost = false;
-  if (!StoreDecided(decision, &other_lost)) return PolicyNotStored(other_lost);
+  bool other_lost = false, locked = false;
+  if (!StoreDecided(decision, &other_lost, &locked)) return PolicyNotStored(other_lost, locked);
   SayPercent(kNewPercentage, percentage);
   return RestartOnNewPolicy(kOutcomePercentStored);
 }

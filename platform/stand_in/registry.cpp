@@ -1,7 +1,10 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/console.h"
 #include "platform/stand_in/machine.h"
@@ -31,7 +35,10 @@
 // held too long fails the store instead of hanging it. When system.reg is a
 // link, as administrators link configuration files into the folders they
 // manage, the file it leads to is the one changed, in its own folder, and the
-// link stays a link.
+// link stays a link. A store changes nothing where anyone but the owners (and
+// root) may write the machine's folder, the file's folder or the file: there
+// anyone could change the policy the product runs on, or the file under a
+// store.
 
 namespace platform {
 
@@ -42,6 +49,9 @@ const std::wstring kUnreadableMiddle = L" does not parse at line ";
 const std::wstring kUnreadableEnd = L".\n";
 const std::wstring kNoMachineEnd =
     L" does not exist: no machine is there (VELMORA_ROOT names the machine's folder).\n";
+const std::wstring kOpenFolderStart = L"\aThe registry's folder ";
+const std::wstring kOpenToOthersEnd =
+    L" may be written by others than its owner, so the tool stores nothing in it.\n";
 
 // Room left after the bytes read, so that a change to the file grows it in
 // place rather than into a second copy of the whole registry.
@@ -193,13 +203,14 @@ RegistryTarget ResolveRegistryFile() {
 // Each save writes its new copy beside the file as ".<name>.snapreserve-new"
 // (".system.reg.snapreserve-new" in the machine's root), a name that only
 // this tool gives a file, and renames it over the file. That copy is also
-// the save's lock: a write lock on it is taken before the file is read, and
-// a writer that waited for it finds, once it has the lock, that the name now
-// leads to another file or to none, and takes the lock anew. A write lock
-// needs the copy open for writing, which only its creator (or root) can do:
-// a user who may merely read the folder can neither take it nor hold it off.
-// A writer that was killed leaves its copy behind, unlocked; the next save
-// takes it over.
+// the save's lock: a save makes it afresh (never opening a file already
+// there) and takes a write lock on it before the file is read. A writer that
+// finds a copy at the name takes the lock on that one, so waits while another
+// save holds it; once it has the lock, the copy is one a killed run left
+// behind (or anything else put at the name), and it goes, unread and
+// unwritten, for a fresh copy of this writer's own. A write lock needs the
+// copy open for writing, which only its creator (or root) can do: a user who
+// may merely read the folder can neither take it nor hold it off.
 const char kCopyInfix[] = ".snapreserve-";
 const char kNewCopy[] = "new";
 // Earlier saves named each copy by six random characters; under the lock no
@@ -248,10 +259,10 @@ void RemoveAbandonedCopies(int directory, const std::string& prefix) {
   closedir(entries);
 }
 
-// Opens the new copy `copy` in `directory`, creating it where there is none,
-// and takes the write lock on it. Returns its descriptor, or -1 with the
-// reason in `status`: the folder closed to this user, something other than a
-// file of ours at that name, or the lock not let go of within kLockWait.
+// Makes the new copy `copy` in `directory`, a fresh file, and takes the
+// write lock on it. Returns its descriptor, or -1 with the reason in
+// `status`: the folder closed to this user, something at that name that is
+// no file, or the lock not let go of within kLockWait (kRegistryLocked).
 // Interrupts are blocked while a copy may be made and locked, so that none
 // stops the tool between making the copy and holding interrupts; they are
 // let through again for the wait and on failure, and on success once the
@@ -260,42 +271,41 @@ int LockNewCopy(int directory, const std::string& copy, long* status) {
   const auto deadline = std::chrono::steady_clock::now() + kLockWait;
   for (;;) {
     BlockInterrupts(true);
-    const int fd = openat(directory, copy.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    struct stat held = {}, named = {};
-    if (fd < 0) {
-      // Another user's copy, while that user saves: wait for it to go.
-      if (errno != EACCES || fstatat(directory, copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
-        *status = errno == EACCES || errno == EPERM ? kRegistryAccessDenied : kRegistryWriteFault;
-        BlockInterrupts(false);
-        return -1;
-      }
-    } else {
+    int fd = openat(directory, copy.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const bool fresh = fd >= 0;
+    if (!fresh && errno == EEXIST) {
+      fd = openat(directory, copy.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0 && errno == ENOENT) continue;  // gone meanwhile
+    }
+    // A copy closed to this user (another user's, while that user saves) is
+    // waited for, as a locked one is.
+    if (fd < 0 && errno != EACCES) {
+      *status = errno == EPERM ? kRegistryAccessDenied : kRegistryWriteFault;
+      BlockInterrupts(false);
+      return -1;
+    }
+    if (fd >= 0) {
       struct flock lock = {};
       lock.l_type = F_WRLCK;
       lock.l_whence = SEEK_SET;
       const bool locked = fcntl(fd, F_OFD_SETLK, &lock) == 0;
       const int error = errno;
-      if (locked || (error != EAGAIN && error != EACCES)) {
-        if (locked && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-            fstatat(directory, copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
-          // A copy a killed run left behind may be open to others: no
-          // longer, so that no one else can open it to lock it.
-          if (fchmod(fd, 0600) == 0) return fd;
-          // Another user's copy, open to this one: it cannot be kept to this
-          // user, so it goes (under the lock) and a copy of this user's own
-          // takes its place.
-          const bool removed = unlinkat(directory, copy.c_str(), 0) == 0;
-          close(fd);
-          if (removed) continue;
-          *status = kRegistryWriteFault;
-          BlockInterrupts(false);
-          return -1;
-        }
+      struct stat held = {}, named = {};
+      if (locked && fstat(fd, &held) == 0 && S_ISREG(held.st_mode)) {
+        const bool named_so = fstatat(directory, copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                              named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+        if (named_so && fresh) return fd;
+        // A copy left behind goes under its lock; the name gone on to the
+        // registry or away meanwhile: a fresh copy all the same.
+        const bool removed = !named_so || unlinkat(directory, copy.c_str(), 0) == 0;
         close(fd);
-        // Locked, but the name went on to the registry or away meanwhile:
-        // take the lock on what it names now.
-        if (locked && S_ISREG(held.st_mode)) continue;
+        if (removed) continue;
+        fd = -1;
+      } else if (locked || (error != EAGAIN && error != EACCES)) {
+        close(fd);
+        fd = -1;
+      }
+      if (fd < 0) {
         *status = kRegistryWriteFault;
         BlockInterrupts(false);
         return -1;
@@ -304,26 +314,86 @@ int LockNewCopy(int directory, const std::string& copy, long* status) {
     }
     BlockInterrupts(false);
     if (std::chrono::steady_clock::now() >= deadline) {
-      *status = kRegistryAccessDenied;
+      *status = kRegistryLocked;
       return -1;
     }
     std::this_thread::sleep_for(kLockRetry);
   }
 }
 
+// Whether anyone but its owner (and root) may write `path`: the owner's
+// write bit alone, as sshd's strict modes ask of a key file. An ACL that
+// grants writing to others shows in the group bits. A missing path (no
+// registry file yet) is no one's to write.
+bool OpenToOthers(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+// Whether the machine's folder, the folder of the registry file and the file
+// are written by their owners alone; where one is not, says which.
+bool WrittenByOwnersOnly(const RegistryTarget& target) {
+  for (const std::string& folder : {MachineRoot(), target.folder}) {
+    if (OpenToOthers(folder)) {
+      PrintText(kOpenFolderStart + DecodeUtf8(folder) + kOpenToOthersEnd);
+      return false;
+    }
+  }
+  if (!OpenToOthers(target.path())) return true;
+  PrintText(kUnreadableStart + DecodeUtf8(target.path()) + kOpenToOthersEnd);
+  return false;
+}
+
+// Gives the new copy `fd` the old file's owner, group, mode and extended
+// attributes, its ACL (system.posix_acl_access) among them. False where one
+// of them cannot be kept: owner and group take privileges the writer may
+// lack, unless they are the writer's own.
+bool KeepAttributes(int fd, const std::string& path, const struct stat& old) {
+  if (fchown(fd, old.st_uid, old.st_gid) != 0 || fchmod(fd, old.st_mode & 07777) != 0) {
+    return false;
+  }
+  ssize_t size = llistxattr(path.c_str(), nullptr, 0);
+  if (size < 0) return errno == ENOTSUP || errno == ENOENT;
+  std::vector<char> names(static_cast<size_t>(size));
+  size = llistxattr(path.c_str(), names.data(), names.size());
+  if (size < 0) return false;
+  std::vector<char> value;
+  for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
+    ssize_t length = lgetxattr(path.c_str(), name, nullptr, 0);
+    if (length < 0) return false;
+    value.resize(static_cast<size_t>(length));
+    length = lgetxattr(path.c_str(), name, value.data(), value.size());
+    if (length < 0 || fsetxattr(fd, name, value.data(), static_cast<size_t>(length), 0) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether the file at `path` is one no rename can replace: immutable or
+// append-only.
+bool IsImmutable(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  const bool fixed = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                     (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+  close(fd);
+  return fixed;
+}
+
 // Replaces the registry file at `target` with `file` through the locked new
-// copy `fd`, keeping the old file's mode and owner; `directory` is the
-// target's folder. The copy is open to its owner alone until it is complete.
+// copy `fd`, a fresh file, keeping what KeepAttributes keeps of the old one;
+// `directory` is the target's folder. The copy is open to its owner alone
+// until it is complete.
 long SaveRegistry(const RegFile& file, const struct stat& old, const RegistryTarget& target,
                   int directory, int fd) {
   RemoveAbandonedCopies(directory, CopyPrefix(target));
-  bool ok = ftruncate(fd, 0) == 0 && WriteAll(fd, file.bytes);
+  bool ok = WriteAll(fd, file.bytes);
   if (old.st_mode != 0) {
-    ok = ok && fchmod(fd, old.st_mode & 07777) == 0;
-    // Keeping the owner takes privileges the writer may lack; without them
-    // the writer owns the new file, which keeps the old one's mode.
-    const bool owner_kept = fchown(fd, old.st_uid, old.st_gid) == 0;
-    static_cast<void>(owner_kept);
+    ok = ok && KeepAttributes(fd, target.path(), old);
   } else {
     ok = ok && fchmod(fd, 0644) == 0;
   }
@@ -344,6 +414,7 @@ long SaveRegistry(const RegFile& file, const struct stat& old, const RegistryTar
 // not be read or saved; then the file is as it was.
 long ChangeRegistry(const std::function<long(RegFile*, bool*)>& change, bool hold) {
   const RegistryTarget target = ResolveRegistryFile();
+  if (!WrittenByOwnersOnly(target)) return kRegistryAccessDenied;
   const int directory = open(target.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directory < 0) return kRegistryWriteFault;
   const std::string copy = CopyPrefix(target) + kNewCopy;
@@ -394,10 +465,10 @@ bool IsMountPoint(const std::string& path, const std::string& folder) {
 }
 
 // Whether a store could take the new copy at `copy` (LockNewCopy): none
-// there, or a file (never a link or a folder) this user may open to write.
-// Another user's copy that is closed to this user, which a store waits for:
-// one left by a run of that user that was killed stays until someone
-// removes it.
+// there, or a file (never a link or a folder) this user may open to write,
+// and so remove. Another user's copy that is closed to this user, which a
+// store waits for: one left by a run of that user that was killed stays
+// until someone removes it.
 bool MayTakeNewCopy(const std::string& copy) {
   struct stat left;
   if (lstat(copy.c_str(), &left) != 0) return errno == ENOENT;
@@ -452,24 +523,20 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
 }
 
 // A store creates its new copy in the file's folder and renames it over the
-// file; both need the folder open to this user. In a sticky folder (as /tmp
-// is) the rename also needs the user to own the file or the folder, unless
-// the user is root; and no one can rename over a file mounted in its place.
+// file; both need the folder open to this user, and a folder and file that
+// only their owners may write. No one can rename over a file mounted in its
+// place, or over one that is immutable or append-only; and only root can
+// give the new file an owner other than itself.
 bool MayStoreUnderRegistryKey(const std::wstring& /*path*/) {
   const RegistryTarget target = ResolveRegistryFile();
+  if (!WrittenByOwnersOnly(target)) return false;
   const std::string copy = target.folder + "/" + CopyPrefix(target) + kNewCopy;
-  if (faccessat(AT_FDCWD, target.folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) != 0 ||
-      IsMountPoint(target.path(), target.folder) ||
-      !MayTakeNewCopy(copy)) {
-    return false;
-  }
-  struct stat folder, file;
+  struct stat file;
   const uid_t user = geteuid();
-  if (user == 0 || stat(target.folder.c_str(), &folder) != 0 || !(folder.st_mode & S_ISVTX) ||
-      lstat(target.path().c_str(), &file) != 0) {
-    return true;
-  }
-  return file.st_uid == user || folder.st_uid == user;
+  const bool exists = stat(target.path().c_str(), &file) == 0;
+  return faccessat(AT_FDCWD, target.folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) == 0 &&
+         !IsMountPoint(target.path(), target.folder) && MayTakeNewCopy(copy) &&
+         !(exists && (IsImmutable(target.path()) || (user != 0 && file.st_uid != user)));
 }
 
 void CloseRegistryKey(RegistryKey* key) {
