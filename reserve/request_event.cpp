@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/event_log.h"
 #include "policy/policy_store.h"
 #include "reserve/outcome.h"
@@ -17,6 +18,8 @@ const std::wstring kNone = L"none";
 const std::wstring kUnknown = L"unknown";
 const std::wstring kNoNumber = L"(no DWORD number)";
 const std::wstring kJoin = L", ";
+const std::wstring kNotRecorded = L"\aThe request was not recorded in the Application log: ";
+const std::wstring kNotRecordedEnd = L".\n";
 
 // One reserve value as "name = number", or empty where it is absent.
 std::wstring ValueText(const std::wstring& name) {
@@ -64,9 +67,10 @@ void RecordRequest(int percentage, const std::wstring& before, const RequestFind
       findings.surveyed ? std::to_wstring(findings.pools.smallest_capacity) + L" MB" : kUnknown,
       std::to_wstring(status),
   };
-  platform::WriteEvent(TypeOf(status), kRequestEventBase + static_cast<std::uint32_t>(status),
-                       strings);
+  const std::wstring refused = platform::WriteEvent(
+      TypeOf(status), kRequestEventBase + static_cast<std::uint32_t>(status), strings);
+  if (!refused.empty()) platform::PrintError(kNotRecorded + refused + kNotRecordedEnd);
 } catch (const std::exception&) {
-  // An event that cannot be made for want of memory is lost, as one the log
-  // refuses is: the request has ended, and its status stands.
+  // An event that cannot be made for want of memory is lost: the request has
+  // ended, and its status stands, as it does where the log refuses the event.
 }

@@ -103,6 +103,11 @@ void PrintText(const std::wstring& text) {
   machine.events.push_back(L"print " + text.substr(0, text.find(L'\n')));
 }
 
+void PrintError(const std::wstring& text) {
+  machine.errors += text;
+  machine.events.push_back(L"error " + text.substr(0, text.find(L'\n')));
+}
+
 long OpenRegistryKey(const std::wstring& path, RegistryKey* key) {
   if (machine.open_failure != 0) return machine.open_failure;
   if (!fake::KeyExists(path)) return kRegistryNotFound;
@@ -182,11 +187,13 @@ bool ServiceRuns(const std::wstring& name) {
 const std::wstring kEventSource = L"snapreserve";
 
 // As "event <id> <type>: <string> | <string> ...".
-void WriteEvent(EventType type, std::uint32_t id, const std::vector<std::wstring>& strings) {
+std::wstring WriteEvent(EventType type, std::uint32_t id, const std::vector<std::wstring>& strings) {
   if (machine.event_out_of_memory) throw std::bad_alloc();
+  if (!machine.event_refused.empty()) return machine.event_refused;
   std::wstring line = L"event " + std::to_wstring(id) + L" " + std::to_wstring(type) + L":";
   for (size_t i = 0; i < strings.size(); ++i) line += (i == 0 ? L" " : L" | ") + strings[i];
   machine.events.push_back(line);
+  return std::wstring();
 }
 
 long ShortPathName(const std::wstring& path, std::wstring* short_path) {

@@ -22,6 +22,7 @@ struct Machine {
   // Framework and console.
   bool framework_starts = true;
   std::wstring console;
+  std::wstring errors;  // PrintError's
   std::wstring* held_text = nullptr;  // HoldPrintedText's
 
   // Registry: key path (as first created) -> value name -> value. Keys and
@@ -58,6 +59,7 @@ struct Machine {
 
   std::vector<std::wstring> events;
   bool event_out_of_memory = false;  // WriteEvent runs out of memory
+  std::wstring event_refused;        // WriteEvent fails, saying this
 };
 
 /// The machine the platform operations act on; Reset gives a fresh one.

@@ -22,4 +22,10 @@ void PrintText(const std::wstring& text) {
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
+void PrintError(const std::wstring& text) {
+  std::fflush(stdout);
+  const std::string bytes = EncodeUtf8(text);
+  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+}
+
 }  // namespace platform

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <errno.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,24 @@ namespace {
 
 const char kLogFolder[] = "/eventlog";
 const char kLogFile[] = "Application.log";
+
+// Why an event was not written.
+const std::wstring kNoFolder = L"the folder eventlog could not be made or opened";
+const std::wstring kFolderNotAFolder = L"eventlog is a link or no folder";
+const std::wstring kNotAFile = L"the event log is a link or no regular file, or has another name";
+const std::wstring kCannotOpen = L"the event log could not be opened for writing";
+const std::wstring kNotOwners = L"the event log or its folder belongs to another user than the machine's owner";
+const std::wstring kOpenToOthers = L"others than its owner may write the event log or its folder";
+const std::wstring kNotWritten = L"the event log took none or only part of the line (a full disk?), and keeps none";
+const std::wstring kCutShort = L"the event log took only part of the line and keeps it";
+
+// Why the log's folder or file, `info`, is none to write: another owner
+// than the machine's (the owner of its root) or root, or open to others.
+std::wstring Untrusted(const struct stat& info, uid_t owner) {
+  if (info.st_uid != owner && info.st_uid != 0) return kNotOwners;
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return kOpenToOthers;
+  return std::wstring();
+}
 
 const char* TypeName(EventType type) {
   switch (type) {
@@ -59,9 +78,11 @@ std::string UtcNow() {
 // the same time never interleave within a line. The log's folder is made
 // where the machine has none, as Windows always has its log. Opening never
 // follows a link, for the folder or the file, and never waits (a FIFO without
-// a reader fails at once); anything but a regular file found there is left
-// alone.
-void WriteEvent(EventType type, std::uint32_t id, const std::vector<std::wstring>& strings) {
+// a reader fails at once). Anyone who may write the folder or the file could
+// rewrite or suppress the records, so the event goes only where no one but
+// the machine's owner (or root) may; a second name of the file (a hard link)
+// could make the log any file of the machine, so a file with one is refused.
+std::wstring WriteEvent(EventType type, std::uint32_t id, const std::vector<std::wstring>& strings) {
   nlohmann::ordered_json event;
   event["time"] = UtcNow();
   event["source"] = EncodeUtf8(kEventSource);
@@ -73,20 +94,37 @@ void WriteEvent(EventType type, std::uint32_t id, const std::vector<std::wstring
   const std::string line =
       event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 
+  struct stat info;
+  const uid_t owner = stat(MachineRoot().c_str(), &info) == 0 ? info.st_uid : 0;
   const std::string folder = MachineRoot() + kLogFolder;
   mkdir(folder.c_str(), 0755);  // fails where it is there already
   const int directory = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (directory < 0) return;
-  const int fd = openat(directory, kLogFile,
-                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (directory < 0) return errno == ENOTDIR || errno == ELOOP ? kFolderNotAFolder : kNoFolder;
+  std::wstring refused = fstat(directory, &info) == 0 ? Untrusted(info, owner) : kNoFolder;
+  int fd = -1;
+  if (refused.empty()) {
+    fd = openat(directory, kLogFile,
+                O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) refused = errno == ELOOP || errno == ENXIO ? kNotAFile : kCannotOpen;
+  }
   close(directory);
-  if (fd < 0) return;
-  struct stat info;
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+  if (fd < 0) return refused;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+    refused = kNotAFile;
+  } else {
+    refused = Untrusted(info, owner);
+  }
+  if (refused.empty()) {
     const ssize_t written = write(fd, line.data(), line.size());
-    static_cast<void>(written);  // a full disk loses the event, nothing else
+    if (written != static_cast<ssize_t>(line.size())) {
+      // Half a line would have the next event glued to it: it goes again.
+      const off_t end = lseek(fd, 0, SEEK_CUR);
+      if (written > 0 && end >= written && ftruncate(fd, end - written) != 0) refused = kCutShort;
+      if (refused.empty()) refused = kNotWritten;
+    }
   }
   close(fd);
+  return refused;
 }
 
 }  // namespace platform

@@ -72,13 +72,10 @@ void WriteConverted(HANDLE file, const std::wstring& text) {
 // given the bytes of the console's code page.
 void HoldPrintedText(std::wstring* held) { held_text = held; }
 
-void PrintText(const std::wstring& text) {
-  if (held_text) {
-    *held_text += text;
-    return;
-  }
+// Writes to the standard handle `which` as PrintText writes.
+void PrintTo(DWORD which, const std::wstring& text) {
   std::fflush(stdout);
-  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  const HANDLE out = GetStdHandle(which);
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
   const std::wstring lines = WindowsLineEnds(text);
   DWORD mode = 0;
@@ -88,5 +85,15 @@ void PrintText(const std::wstring& text) {
     WriteConverted(out, lines);
   }
 }
+
+void PrintText(const std::wstring& text) {
+  if (held_text) {
+    *held_text += text;
+    return;
+  }
+  PrintTo(STD_OUTPUT_HANDLE, text);
+}
+
+void PrintError(const std::wstring& text) { PrintTo(STD_ERROR_HANDLE, text); }
 
 }  // namespace platform
