@@ -19,6 +19,7 @@ namespace {
 const std::wstring kHeader5 = L"Windows Registry Editor Version 5.00";
 const std::wstring kHeader4 = L"REGEDIT4";
 const std::wstring kHive = L"HKEY_LOCAL_MACHINE";
+const std::wstring kShortHive = L"HKLM";
 const std::wstring kCrLf = L"\r\n";
 const char kUtf16Mark[] = "\xFF\xFE";
 const char kUtf8Mark[] = "\xEF\xBB\xBF";
@@ -373,6 +374,16 @@ class Text {
     return true;
   }
 
+  // Whether the key's name [name, name_end) is spelled as the importers of
+  // Windows and Wine read it but this model does not: with the hive as HKLM,
+  // or with a backslash at its end. Such a key would be read as none, and a
+  // store would add a second section, of the same key for an importer.
+  bool SpelledOtherwise(size_t name, size_t name_end) const {
+    if (Unit(name_end - W) == U'\\') return true;
+    size_t at = name;
+    return SkipFolded(&at, name_end, kShortHive) && (at == name_end || Unit(at) == U'\\');
+  }
+
   // A key's name is `full`, or names a subkey of it (with `or_below`).
   // `size` is the length of `full` in the file's encoding, which a name that
   // matches has too: most names are told apart by their length alone.
@@ -415,8 +426,10 @@ class Text {
       const size_t units = (text.end - text.begin) / W;
       if (Unit(text.begin) == U'[') {
         // A key to delete ("[-...]") says what an import should do, not what
-        // the registry holds: it has no place in a stored registry.
-        ok = Unit(text.end - W) == U']' && units > 2 && Unit(text.begin + W) != U'-';
+        // the registry holds: it has no place in a stored registry. Nor has a
+        // key spelled otherwise than the model reads it.
+        ok = Unit(text.end - W) == U']' && units > 2 && Unit(text.begin + W) != U'-' &&
+             !SpelledOtherwise(text.begin + W, text.end - W);
         definition.is_key = in_key = true;
         definition.name = text.begin + W;
         definition.name_end = text.end - W;

@@ -21,7 +21,7 @@ std::string Utf16File(const std::wstring& text) {
 const std::wstring kExport =
     L"Windows Registry Editor Version 5.00\r\n"
     L"\r\n"
-    L"; exported from a test server\r\n"
+    L"; exported from a test server \u4e0a by hand\r\n"  // a unit whose low byte is a line feed
     L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Corridan\\Versions]\r\n"
     L"\"VLMR\"=\"2.1.0\"\r\n"
     L"@=\"default \\\"quoted\\\" \\\\ text\"\r\n"
@@ -87,11 +87,13 @@ TEST(RegFileTest, Regedit4TextTypesHoldEightBitText) {
   const RegFile file = Parse(
       "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n"
       "\"Dir\"=hex(2):25,53,59,53,25,00\n"
-      "\"Name\"=\"caf\xC3\xA9\"\n");
+      "\"Name\"=\"caf\xC3\xA9\"\n\"VLMR\"=hex(7):32,2e,31,00,00\n\"N\"=DWORD:0000000a\n");
   EXPECT_TRUE(file.regedit4);
   EXPECT_FALSE(file.utf16);
   EXPECT_EQ(Utf16z(L"%SYS%"), Value(file, L"SOFTWARE\\X", L"Dir").data);
   EXPECT_EQ(Utf16z(L"caf\u00e9"), Value(file, L"SOFTWARE\\X", L"Name").data);
+  EXPECT_EQ(Utf16z(std::wstring(L"2.1\0", 4)), Value(file, L"SOFTWARE\\X", L"VLMR").data);
+  EXPECT_EQ(Dword(10).data, Value(file, L"SOFTWARE\\X", L"N").data);
 }
 
 TEST(RegFileTest, UntouchedFileComesBackByteForByte) {
@@ -194,6 +196,7 @@ TEST(RegFileTest, EditsFindEveryLineOfTheirValue) {
   const std::string key = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n";
   const auto remove_v = [](RegFile* file) { platform::DeleteRegValue(file, L"K", L"v"); };
   const auto add_n = [](RegFile* file) { platform::SetRegValue(file, L"K", L"n", Dword(1)); };
+  const auto set_v = [](RegFile* file) { platform::SetRegValue(file, L"K", L"v", Dword(5)); };
   const struct {
     std::string before;
     std::function<void(RegFile*)> edit;
@@ -206,6 +209,9 @@ TEST(RegFileTest, EditsFindEveryLineOfTheirValue) {
       {key + "\"a\"=hex:01,\\\n  02\n", add_n,
        key + "\"a\"=hex:01,\\\n  02\n\"n\"=dword:00000001\n"},
       {key + "\"a\"=hex:01,\\\n  02", add_n, key + "\"a\"=hex:01,\\\n  02\n\"n\"=dword:00000001\n"},
+      {key + "\"v\"=dword:1\n\"v\"=dword:2\n\"v\"=dword:3\n", set_v, key + "\"v\"=dword:00000005\n"},
+      {key + "\"v\"=dword:1\n[HKEY_LOCAL_MACHINE\\L]\n\"v\"=dword:2\n", set_v,
+       key + "\"v\"=dword:00000005\n[HKEY_LOCAL_MACHINE\\L]\n\"v\"=dword:2\n"},
   };
   for (const auto& c : cases) {
     RegFile file = Parse(c.before);
@@ -253,6 +259,11 @@ INSTANTIATE_TEST_SUITE_P(
                     BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K\n", 2},
                     BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=hex:01,\\\n", 3},
                     BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\nv=1\n", 3},
+                    BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"VLMR\"=\"2.1.0\\\"\n", 3},
+                    BadFile{"REGEDIT4\n[]\n", 2},
+                    BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=dword:1\r", 3},
+                    // Keys an importer reads as HKEY_LOCAL_MACHINE\K, which a store would add again.
+                    BadFile{"REGEDIT4\n[hklm\\K]\n", 2}, BadFile{"REGEDIT4\n[HKEY_LOCAL_MACHINE\\K\\]\n", 2},
                     // UTF-16 cut short by one byte, even where that byte would read as a
                     // line of its own that makes sense.
                     BadFile{Utf16File(L"Windows Registry Editor Version 5.00\r\n\r\n") + "[", 3},
