@@ -131,6 +131,10 @@ TEST_F(PolicyStoreTest, FailedReplacementIsReported) {
   g_layout = 21;
   TheMachine().replace_failure = platform::kRegistryWriteFault;
   EXPECT_FALSE(StorePolicyValue(kAbsoluteValue, 1056, kPercentValue));
+  bool locked = false;
+  TheMachine().replace_failure = platform::kRegistryLocked;
+  EXPECT_FALSE(StorePolicyValue(kAbsoluteValue, 1056, kPercentValue, nullptr, &locked));
+  EXPECT_TRUE(locked);
 }
 
 TEST_F(PolicyStoreTest, KeyThatCannotBeOpenedStoresNothing) {

@@ -273,14 +273,16 @@ int LockNewCopy(int directory, const std::string& copy, long* status) {
     BlockInterrupts(true);
     int fd = openat(directory, copy.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     const bool fresh = fd >= 0;
+    bool closed = false;
     if (!fresh && errno == EEXIST) {
       fd = openat(directory, copy.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
       if (fd < 0 && errno == ENOENT) continue;  // gone meanwhile
+      // A copy closed to this user (another user's, while that user saves)
+      // is waited for, as a locked one is.
+      closed = fd < 0 && errno == EACCES;
     }
-    // A copy closed to this user (another user's, while that user saves) is
-    // waited for, as a locked one is.
-    if (fd < 0 && errno != EACCES) {
-      *status = errno == EPERM ? kRegistryAccessDenied : kRegistryWriteFault;
+    if (fd < 0 && !closed) {
+      *status = errno == EACCES || errno == EPERM ? kRegistryAccessDenied : kRegistryWriteFault;
       BlockInterrupts(false);
       return -1;
     }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -100,13 +101,13 @@ class StandInMachineTest : public testing::Test {
   }
   // Runs the tool as a user without root's right to write anywhere: nobody,
   // with a copy of the tool that nobody can reach wherever the build lies.
-  RunResult RunAsAnotherUser(const std::vector<std::string>& args) {
-    if (geteuid() != 0) return machine_.Run(args);
+  RunResult RunAsAnotherUser(const std::vector<std::string>& args, const std::string& uid = "65534") {
+    if (geteuid() != 0 || uid == "0") return machine_.Run(args);
     const std::string program = machine_.root() + "/../snapreserve";
     EXPECT_EQ(0, std::system(("cp '" SNAPRESERVE_BINARY "' '" + program + "'").c_str()));
     chmod((machine_.root() + "/..").c_str(), 0755);
     const RunResult run = machine_.Run(
-        args, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, program);
+        args, {"/usr/bin/setpriv", "--reuid=" + uid, "--regid=" + uid, "--clear-groups"}, program);
     unlink(program.c_str());
     return run;
   }
@@ -212,7 +213,10 @@ TEST_F(StandInMachineTest, SaveKeepsTheRegistryFilesModeAndOwner) {
   const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
   const gid_t group = geteuid() == 0 ? 65534 : getegid();
   ASSERT_EQ(0, chown(path.c_str(), owner, group));
+  ASSERT_EQ(0, setxattr(path.c_str(), "user.kept", "1", 1, 0));
   EXPECT_EQ(0, machine_.Run({"30"}).status);
+  char kept[2] = {};
+  EXPECT_EQ(1, getxattr(path.c_str(), "user.kept", kept, sizeof kept));
   struct stat info;
   ASSERT_EQ(0, stat(path.c_str(), &info));
   EXPECT_EQ(0640u, info.st_mode & 07777);
@@ -517,7 +521,7 @@ TEST_F(StandInMachineTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) 
   chmod(machine_.work().c_str(), 0777);
   chmod(machine_.registry_path().c_str(), 0644);
   chmod(machine_.root().c_str(), 0555);
-  chmod((machine_.root() + "/eventlog").c_str(), 01777);  // as any user may write to the log
+  chmod((machine_.root() + "/eventlog").c_str(), 01777);  // any user may write the log: no event
   const std::string before = ReadFile(machine_.registry_path());
   const RunResult run = RunAsAnotherUser({"30"});
   chmod(machine_.root().c_str(), 0755);
@@ -525,15 +529,42 @@ TEST_F(StandInMachineTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) 
                                     "No change effected.\n"),
             run.output);
   EXPECT_EQ(6, run.status);
-  const std::string key = "HKEY_LOCAL_MACHINE\\" + std::string(kShown21);
-  EXPECT_EQ(std::vector<std::string>({"106 error: 30 | " + key +
-                                      " | MinFreespacePerPool = 1056 | MinFreespacePerPool = "
-                                      "1056 | 40% | 5000 MB | 6"}),
-            machine_.Events());
+  EXPECT_EQ("\aThe request was not recorded in the Application log: others than its owner may "
+            "write the event log or its folder.\n", run.errors);
+  EXPECT_EQ(std::vector<std::string>(), machine_.Events());
   EXPECT_EQ(before, ReadFile(machine_.registry_path()));
   EXPECT_EQ("", machine_.ServiceRecord());
   EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "system.reg"}), Entries(machine_.root()));
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
+// The audit log only where no one but the machine's owner (or root) may write
+// it: its folder made where missing, each request's line appended, by number
+// for a user without a name; anything else refused and said, the status
+// standing.
+TEST_F(StandInMachineTest, EventsGoOnlyWhereTheMachinesOwnerAloneMayWrite) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the log to other users";
+  const std::string other_name = "the event log is a link or no regular file, or has another name";
+  const struct { std::string plant, refused, uid; } rows[] = {
+      {"rm -r eventlog", "", "0"},
+      {"touch eventlog/Application.log && chmod 0664 eventlog/Application.log",
+       "others than its owner may write the event log or its folder", "0"},
+      {"touch ../kept && ln ../kept eventlog/Application.log", other_name, "0"},
+      {"ln -s ../kept eventlog/Application.log", other_name, "0"},
+      {"chown 65534 eventlog", "the event log or its folder belongs to another user than the machine's owner", "0"},
+      {"chown -R 12345 . ../work", "", "12345"},
+  };
+  for (const auto& row : rows) {
+    ASSERT_EQ(0, std::system(("cd '" + machine_.root() + "' && rm -rf eventlog && mkdir eventlog && " + row.plant).c_str()));
+    RunResult run = RunAsAnotherUser({"30"}, row.uid);
+    run = RunAsAnotherUser({"30"}, row.uid);
+    EXPECT_EQ(row.refused.empty() ? "" : "\aThe request was not recorded in the Application log: " + row.refused + ".\n", run.errors);
+    const std::vector<std::string> events = machine_.Events();
+    ASSERT_EQ(row.refused.empty() ? 2u : 0u, events.size()) << row.plant;
+    if (!events.empty()) {
+      EXPECT_EQ("| " + std::to_string(run.status), events[1].substr(events[1].rfind('|')));
+    }
+  }
 }
 
 TEST_F(StandInMachineTest, CheckSaysWhereThisUserMayNotStoreThePolicy) {
@@ -565,27 +596,38 @@ TEST_F(StandInMachineTest, CheckSaysWhereThisUserMayNotStoreThePolicy) {
   EXPECT_EQ(before, ReadFile(machine_.registry_path()));
   EXPECT_EQ(std::set<std::string>({"drive_c", "eventlog", "services", "system.reg"}), Entries(machine_.root()));
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
-  // The folder open to the user, but the new copy of another user's killed
-  // run left there, which every store of this user waits for in vain.
-  const std::string left = machine_.root() + "/.system.reg.snapreserve-new";
-  WriteFile(left, before);
-  chmod(left.c_str(), 0600);
-  chmod(machine_.root().c_str(), 0777);
+  // The folder open to all, sticky or not, or to its group: no one's store
+  // is trusted there, its owner's neither, and the check says so as the
+  // request does. The folder this user owns but may not read: 6 as well.
+  const std::string refused = "\aThe registry's folder " + machine_.root() +
+                              " may be written by others than its owner, so the tool stores "
+                              "nothing in it.\n";
+  for (const mode_t mode : {0777u, 01777u, 0775u}) {
+    chmod(machine_.root().c_str(), mode);
+    EXPECT_EQ(kTwoPools + refused + check.output.substr(sizeof kTwoPools - 1),
+              RunAsAnotherUser({"-c", "30"}).output) << mode;
+    EXPECT_EQ(kTwoPools + refused + "\aThe snapshot reserve policy could not be stored.\nNo change "
+              "effected.\n", machine_.Run({"30"}).output) << mode;
+  }
+  chown(machine_.root().c_str(), 65534, 65534);
+  chown(machine_.registry_path().c_str(), 65534, 65534);
+  chmod(machine_.root().c_str(), 0300);
   EXPECT_EQ(6, RunAsAnotherUser({"-c", "30"}).status);
-  // Such a copy open to the user (left by a run killed once it had the
-  // registry's mode, 0666 here): the store takes its place, as the check says.
-  chmod(left.c_str(), 0666);
-  chmod(machine_.registry_path().c_str(), 0666);
-  EXPECT_EQ(0, RunAsAnotherUser({"-c", "30"}).status);
-  RunAsAnotherUser({"30"});
-  EXPECT_NE(std::string::npos, ReadFile(machine_.registry_path()).find("MinFreespacePerPoolPercent"));
-  EXPECT_NE(0, access(left.c_str(), F_OK));
+  chown(machine_.root().c_str(), 0, 0);
+  chmod(machine_.root().c_str(), 0755);
+  EXPECT_EQ(before, ReadFile(machine_.registry_path()));
+  // A file no rename replaces, where the file system can make one.
+  if (std::system(("chattr +i '" + machine_.registry_path() + "' 2>/dev/null").c_str()) == 0) {
+    EXPECT_EQ(6, machine_.Run({"-c", "30"}).status);
+    EXPECT_EQ(0, std::system(("chattr -i '" + machine_.registry_path() + "'").c_str()));
+  }
   // Nothing a store could lock at the copy's name: a folder, a link.
+  const std::string left = machine_.root() + "/.system.reg.snapreserve-new";
   ASSERT_EQ(0, mkdir(left.c_str(), 0777));
-  EXPECT_EQ(6, machine_.Run({"-c", "0"}).status);
+  EXPECT_EQ(6, machine_.Run({"-c", "30"}).status);
   rmdir(left.c_str());
   ASSERT_EQ(0, symlink("system.reg", left.c_str()));
-  EXPECT_EQ(6, machine_.Run({"-c", "0"}).status);
+  EXPECT_EQ(6, machine_.Run({"-c", "30"}).status);
   unlink(left.c_str());
   chmod(machine_.root().c_str(), 0755);
 }
@@ -599,15 +641,15 @@ TEST_F(StandInMachineTest, CheckAsksTheFolderOfTheFileALinkedRegistryLeadsTo) {
   ASSERT_EQ(0, rename(machine_.registry_path().c_str(), (folder + "/velmora.reg").c_str()));
   ASSERT_EQ(0, symlink("managed/velmora.reg", machine_.registry_path().c_str()));
   chmod((folder + "/velmora.reg").c_str(), 0644);
+  chown((folder + "/velmora.reg").c_str(), 65534, 65534);
   chmod(machine_.work().c_str(), 0777);
-  chmod(folder.c_str(), 0777);
+  chown(folder.c_str(), 65534, 65534);
   chmod(machine_.root().c_str(), 0555);
   const RunResult open_folder = RunAsAnotherUser({"-c", "30"});
   chmod(folder.c_str(), 0555);
-  chmod(machine_.root().c_str(), 0777);
   const RunResult closed_folder = RunAsAnotherUser({"-c", "30"});
-  // Open to all but sticky, as /tmp is: only the file's owner may replace it,
-  // so the check says 6, as the request then ends.
+  // Open to all but sticky, as /tmp is: open to others, so the check says 6,
+  // as the request then ends.
   chmod(folder.c_str(), 01777);
   const RunResult sticky_check = RunAsAnotherUser({"-c", "30"});
   const RunResult sticky_request = RunAsAnotherUser({"30"});

@@ -64,7 +64,10 @@ class FaultTest : public testing::Test {
 };
 
 TEST_F(FaultTest, FullDiskLeavesTheRegistryByteForByte) {
+  const std::string log = machine_.root() + "/eventlog/Application.log";
+  WriteFile(log, std::string(16384 - 40, 'x') + "\n");  // room for part of a line
   const RunResult run = RunWithFileSizeLimit(16384, false);
+  EXPECT_EQ(std::string(16384 - 40, 'x') + "\n", ReadFile(log)) << "no half line";
   EXPECT_EQ(kTwoPools + kStoreFailed, run.output);
   EXPECT_EQ(6, run.status);
   EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
@@ -88,6 +91,10 @@ TEST_F(FaultTest, CrashHalfwayThroughASaveLeavesTheRegistryByteForByte) {
   }
   ASSERT_EQ(1u, left.size()) << "the crashed writer's copy";
   EXPECT_EQ(0u, left.begin()->rfind(".system.reg.snapreserve-", 0)) << *left.begin();
+  // In its place, a second name of a backup: removed, never written through.
+  const std::string copy = machine_.root() + "/" + *left.begin();
+  ASSERT_EQ(0, unlink(copy.c_str()));
+  ASSERT_EQ(0, link((machine_.root() + "/" + backups[0]).c_str(), copy.c_str()));
 
   // The next save clears away the copy that the crash left behind, and only that.
   EXPECT_EQ(0, machine_.Run({"30"}).status);
@@ -232,7 +239,8 @@ TEST_F(FaultTest, StoreWaitsForAnotherOnlyAWhileAndCanBeStoppedMeanwhile) {
   const pid_t waiting = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output, [] { alarm(30); });
   const RunResult run = Machine::Finish(waiting, output);
   close(held);
-  EXPECT_EQ(kTwoPools + kStoreFailed, run.output);
+  EXPECT_EQ(kTwoPools + std::string("\aThe registry is locked by another run of snapreserve.\n") + kStoreFailed,
+            run.output);
   EXPECT_EQ(6, run.status);
   EXPECT_EQ(before_, ReadFile(machine_.registry_path()));
   EXPECT_EQ("", machine_.ServiceRecord());
