@@ -10,6 +10,8 @@
 # else the test build's (build/sim). A DIR that is there already is replaced
 # only when it is empty or an earlier sample machine.
 set -eu
+# Folders and files only their owner may write: the tool stores nowhere else.
+umask 022
 usage() {
   echo "usage: scripts/sample-machine.sh DIR [SIM_DIR]" >&2
   echo "  lays out a sample machine in DIR from the simulated product in SIM_DIR" >&2

@@ -28,6 +28,7 @@ namespace e2e {
 class Machine {
  public:
   Machine() {
+    umask(022);  // a machine only its owner may write, as the tool stores nowhere else
     char scratch[] = "/tmp/snapreserve-e2e-XXXXXX";
     base_ = mkdtemp(scratch);
     root_ = base_ + "/machine root";
