@@ -47,13 +47,32 @@ enum class StoredValue {
 /// number is in `number`. Changes nothing.
 StoredValue ReadPolicyValue(const std::wstring& name, std::uint32_t* number);
 
+/// One reserve value as the policy key holds it; `number` only with kNumber.
+struct PolicyValue {
+  StoredValue stored = StoredValue::kAbsent;
+  std::uint32_t number = 0;
+};
+
+/// Both reserve values of the policy.
+struct StoredPolicy {
+  PolicyValue percent;   // kPercentValue
+  PolicyValue absolute;  // kAbsoluteValue
+};
+
+/// Reads both reserve values under the policy key. Changes nothing.
+StoredPolicy ReadStoredPolicy();
+
 /// Stores `value` as the DWORD `name` under the policy key, removing the other
 /// reserve value `other` from it in the same step, so that the key never holds
 /// both forms, nor neither (the key is created when missing). True when the
 /// policy was stored; otherwise the key holds what it held before, unless
 /// `other` was removed and could not be put back (Windows only), which
-/// `other_lost` then says.
+/// `other_lost` then says. A store that succeeds gives in `replaced` (when
+/// given) what the key held as the store replaced it, and in `stored` what it
+/// holds now: read in the store itself, so no other run's policy is taken
+/// for this one's.
 bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
-                      const std::wstring& other, bool* other_lost = nullptr);
+                      const std::wstring& other, bool* other_lost = nullptr,
+                      StoredPolicy* replaced = nullptr, StoredPolicy* stored = nullptr);
 
 #endif  // SNAPRESERVE_POLICY_POLICY_STORE_H_

@@ -44,6 +44,7 @@ class WineTest : public testing::Test {
 const std::string kProgram = "C:\\Tools\\snapreserve.exe";
 const std::string kWorkFolder = "C:\\work dir";
 const std::string kScratch = "C:\\snapreserve-tests";
+const std::string kProductFolder = "C:\\Program Files\\Halvorn\\Velmora 2.0";
 const std::string kProbeCopy = "C:\\snapreserve-tests\\probe dir\\argprobe.exe";
 const std::string kStopMessage =
     "The VLMRMON service is stopping.\nThe VLMRMON service was stopped successfully.\n";
@@ -250,10 +251,11 @@ class WindowsMachine {
     return RunCommand(kScratch + "\\argprobe.exe " + mode + " " + kScratch + "\\list.txt");
   }
 
-  ToolRun RunTool(const std::vector<std::string>& args) {
+  // `before`: batch lines run just before the tool.
+  ToolRun RunTool(const std::vector<std::string>& args, const std::string& before = "") {
     std::string command = "\"" + kProgram + "\"";
     for (const std::string& arg : args) command += " " + BatchWord(arg);
-    return RunCommand(command);
+    return RunCommand(command, "", before);
   }
 
   std::string RegistryBefore() const { return ReadFile(scratch_ + "/before.reg"); }
@@ -302,7 +304,10 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   if (!s.monitor_starts) machine.RemoveMonitorProgram();
   machine.LayRegistry(s.release, s.before20, s.before21);
 
-  const ToolRun run = machine.RunTool(s.args);
+  // A monitor stopped before the run, its record cleared of the stop.
+  const ToolRun run = machine.RunTool(
+      s.args, s.monitor_running ? "" : "net stop VLMRMON >nul 2>&1\r\ntype nul > \"" +
+                                           kProductFolder + "\\service.log\"");
 
   const std::string expected =
       ExpectedOutput(s, kProgram, kStopMessage, kStartMessage, kStartFailed);
