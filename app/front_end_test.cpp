@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <new>
 
 #include "platform/fake/fake_platform.h"
@@ -194,6 +195,24 @@ TEST_F(FrontEndTest, MemoryRunningOutEndsWithAStatusOfItsOwn) {
   TheMachine().run = nullptr;
   TheMachine().event_out_of_memory = true;
   EXPECT_EQ(4, Run({L"0"}));
+}
+
+TEST_F(FrontEndTest, EventNamesWhatItsOwnStoreReplacedAndWroteWithInterruptsHeld) {
+  // Another run stores 30% while this one surveys, and a third 35% while this
+  // one restarts the monitor: neither is taken for this run's.
+  TheMachine().run = [](const std::vector<std::wstring>& argv) {
+    auto& key = TheMachine().registry[kPolicyKey21];
+    if (argv[0] == kManagementTool) key[kPercentValue] = fake::Dword(3000);
+    if (argv.size() == 3 && argv[1] == L"START") key[kPercentValue] = fake::Dword(3500);
+    return platform::RunResult{};
+  };
+  EXPECT_EQ(4, Run({L"0"}));
+  const auto& events = TheMachine().events;
+  EXPECT_EQ(L"event 104 4: 0 | HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Velmora\\2.0\\Policies | "
+            L"MinFreespacePerPoolPercent = 3000 | MinFreespacePerPool = 1056 | 99% | 200000 MB | 4",
+            events.back());
+  EXPECT_EQ(events.end(), std::find(events.begin(), events.end(), L"release interrupts"))
+      << "held from the store to the end of the run";
 }
 
 TEST_F(FrontEndTest, NoReleaseGivesTheUsageAndTouchesNothing) {
