@@ -166,6 +166,9 @@ const int kCrashed = static_cast<int>(0xC0000005u);
 // Not an exit status: the management tool lists its pools once, then takes
 // itself away, so that the shell's run finds nothing to run.
 const int kVanishes = 0x7FFF0001;
+// Not an exit status: the management tool lists its pools, starts a copy of
+// itself that lingers, and never ends.
+const int kHangs = 0x7FFF0002;
 // Standard error not compared: the shell's own complaint names machine paths.
 const char kAnyErrors[] = "@ANY@";
 

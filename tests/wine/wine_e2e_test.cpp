@@ -163,7 +163,9 @@ class WindowsMachine {
   void InstallTool(const std::string& listing, int exit_status) {
     WriteFile(tool_folder_ + "/pools.txt", listing);
     WriteFile(tool_folder_ + "/exit-status",
-              exit_status == kVanishes ? std::string("vanish") : std::to_string(exit_status));
+              exit_status == kVanishes ? std::string("vanish")
+              : exit_status == kHangs  ? std::string("hang")
+                                       : std::to_string(exit_status));
   }
   // The monitor's program, which the service manager starts, goes: the
   // monitor stops and cannot start again.
@@ -519,6 +521,21 @@ TEST_F(WindowsOnlyTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) {
   EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter());
   EXPECT_EQ(kMinimum, PolicyIn(machine_.Registry(), kKey21));
   EXPECT_EQ("", machine_.ServiceRecord());
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
+TEST_F(WindowsOnlyTest, ManagementToolThatNeverEndsIsEndedWithWhatItStarted) {
+  // Its console run lists the pools, starts a copy of itself and never ends:
+  // after 120 seconds both are ended, with the job they run in.
+  machine_.InstallTool(kTwoPools, kHangs);
+  const ToolRun run = machine_.RunTool({"30"});
+  EXPECT_EQ(Lines(kTwoPools + std::string("\aThe management tool did not finish in 120 seconds; "
+                                          "its pool listing is not used.\n")),
+            Lines(run.output));
+  EXPECT_EQ(5, run.status);
+  EXPECT_EQ(kMinimum, PolicyIn(machine_.Registry(), kKey21));
+  EXPECT_EQ("", machine_.ServiceRecord());
+  EXPECT_NE(0, std::system("pgrep -f 'plexadm.exe linger' > /dev/null")) << "the copy lingers";
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }
 
