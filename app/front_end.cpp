@@ -172,11 +172,14 @@ int RunTool(const std::vector<std::wstring>& args) {
     PrintUsage(program);
     return kOutcomeUsage;
   }
-  // Every request past the release leaves one event, once its status is known.
-  const std::wstring before = StoredPolicyText();
+  // Every request past the release leaves one event, once its status is
+  // known. A request that stored its policy holds interrupts from the store
+  // to here and on to the end, so that it ends recorded and with its own
+  // status, never the interrupt's.
   RequestFindings findings;
+  findings.before = findings.after = ReadStoredPolicy();
   const int status = ApplyReserve(request, &findings);
-  RecordRequest(request, before, findings, status);
+  RecordRequest(request, findings, status);
   return status;
 }
 

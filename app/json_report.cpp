@@ -9,6 +9,7 @@
 #include "reserve/outcome.h"
 #include "platform/console.h"
 #include "platform/process.h"
+#include "platform/service.h"
 #include "policy/policy_store.h"
 #include "reserve/check.h"
 #include "reserve/reserve.h"
@@ -48,6 +49,9 @@ const char kMinimumPercentage[] = "minimum_percentage";
 const char kAlreadyInEffect[] = "already_in_effect";
 const char kCanStore[] = "can_store";
 const char kMessages[] = "messages";
+const char kMonitor[] = "monitor";
+const char kService[] = "service";
+const char kRunning[] = "running";
 
 const char kRefused[] = "refused";
 const char kSnapshotsOff[] = "snapshots-off";
@@ -169,6 +173,10 @@ Json Document(const char* mode) {
   document[kRelease] = nullptr;
   document[kPolicyKey] = nullptr;
   document[kStored] = nullptr;
+  Json monitor;
+  monitor[kService] = Utf8(kMonitorService);
+  monitor[kRunning] = nullptr;
+  document[kMonitor] = monitor;
   Json survey;
   survey[kRan] = false;
   survey[kOk] = false;
@@ -179,7 +187,8 @@ Json Document(const char* mode) {
   return document;
 }
 
-// The release, its policy key and the stored policy. False when no release
+// The release, its policy key, the stored policy and whether the monitor
+// runs (null where that cannot be read). False when no release
 // is readable.
 bool AddRelease(Json* document) {
   std::wstring release;
@@ -190,6 +199,10 @@ bool AddRelease(Json* document) {
   stored[Utf8(kPercentValue)] = StoredNumber(kPercentValue);
   stored[Utf8(kAbsoluteValue)] = StoredNumber(kAbsoluteValue);
   (*document)[kStored] = stored;
+  const platform::ServiceState state = platform::QueryServiceState(kMonitorService);
+  if (state != platform::ServiceState::kUnknown) {
+    (*document)[kMonitor][kRunning] = state == platform::ServiceState::kRunning;
+  }
   return true;
 }
 

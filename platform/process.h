@@ -19,7 +19,20 @@ struct RunResult {
   int status = 0;
   int error = 0;
   bool abnormal = false;
+  bool timed_out = false;  // still running at the limit below, and ended
 };
+
+/// How long RunAndWait and RunThroughShell wait for a child. One still
+/// running then is ended with every process it started, and its result is
+/// abnormal and timed out.
+///   Windows: the child runs in a job object of its own, which is ended
+///   (where the tool's own job allows none nested, as on Windows 7, the
+///   child alone is ended).
+///   Stand-in machine: the child leads a process group of its own, which is
+///   killed; an interrupt that reaches the tool while it waits is passed on
+///   to that group first. VELMORA_CHILD_WAIT_SECONDS, where set to a number
+///   below this, waits that long instead (for tests).
+constexpr int kChildWaitSeconds = 120;
 
 /// Starts the program `argv[0]` (a Windows path) with that argument vector,
 /// sharing the tool's standard output, and waits for it to end. Standard
@@ -57,11 +70,13 @@ struct ShellCommand {
 RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command,
                           const HeldFile& output);
 
-/// From HoldInterrupts to ReleaseInterrupts, an interrupt does not stop the
-/// tool, so that a stopped monitor service is always started again. The
-/// programs it starts meanwhile keep the handling they would have had.
+/// From HoldInterrupts to ReleaseInterrupts (or to the end of the run), an
+/// interrupt does not stop the tool, so that a stopped monitor service is
+/// always started again and the request recorded. The programs it starts
+/// meanwhile keep the handling they would have had.
 ///   Windows: Ctrl+C and Ctrl+Break. Closing the console, logging off or
-///   shutting down hold the tool only as long as Windows waits for it.
+///   shutting down hold the tool only as long as Windows waits for it: the
+///   handler keeps the process until the run ends or is released.
 ///   Stand-in machine: SIGINT, SIGTERM, SIGHUP and SIGQUIT (SIGPIPE is
 ///   ignored for the whole run).
 void HoldInterrupts();

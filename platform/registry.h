@@ -72,11 +72,22 @@ long CreateRegistryKey(const std::wstring& path, RegistryKey* key);
 long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
                         RegistryValue* value);
 
+/// The two values a store replaces, as the key held them when it replaced
+/// them: each one's type and data, where it was there.
+struct ReplacedValues {
+  bool had_removed = false;
+  RegistryValue removed;
+  bool had_name = false;
+  RegistryValue name;
+};
+
 /// Removes the value `removed` (if present) from a key opened by
 /// CreateRegistryKey and stores `value` as `name`, in place of any value of
 /// that name. Interrupts are held (process.h) from the moment the store can
-/// no longer be taken back, so that the caller can restart the monitor on it;
-/// the caller releases them, whether the store succeeded or failed.
+/// no longer be taken back, so that the caller can restart the monitor on it
+/// and record the request; the caller releases them, if ever, whether the
+/// store succeeded or failed. With `replaced`, a store that succeeds says
+/// what it replaced.
 ///   Stand-in machine: both happen in one step or neither does, whatever
 ///   else runs at the same time and wherever the tool stops: the one file is
 ///   rewritten under a lock and replaces the old one whole. Interrupts are
@@ -98,7 +109,8 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
 ///   key without either, and a run at the same time can interleave its own
 ///   delete and set with these.
 long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
-                          const std::wstring& name, const RegistryValue& value);
+                          const std::wstring& name, const RegistryValue& value,
+                          ReplacedValues* replaced = nullptr);
 
 /// Whether this user could store values under the key `path` as
 /// CreateRegistryKey and ReplaceRegistryValue do, creating the key where it

@@ -50,6 +50,19 @@ std::wstring StoredText(const std::vector<std::uint8_t>& data) {
   return text;
 }
 
+// The monitor reads a DWORD of exactly four bytes; any other length or type
+// is no number to it, whatever its bytes would read as.
+PolicyValue Classified(const platform::RegistryValue& value) {
+  if (value.type == platform::kRegDword && value.data.size() == 4) {
+    return {StoredValue::kNumber, platform::DwordNumber(value.data)};
+  }
+  return {StoredValue::kNotNumber, 0};
+}
+
+PolicyValue* ValueNamed(StoredPolicy* policy, const std::wstring& name) {
+  return name == kPercentValue ? &policy->percent : &policy->absolute;
+}
+
 }  // namespace
 
 int g_layout = 0;
@@ -111,28 +124,40 @@ StoredValue ReadPolicyValue(const std::wstring& name, std::uint32_t* number) {
     return StoredValue::kAbsent;
   }
   platform::RegistryValue value;
-  StoredValue stored = StoredValue::kAbsent;
+  PolicyValue read;
   if (platform::QueryRegistryValue(key, name, &value) == platform::kRegistryOk) {
-    // The monitor reads a DWORD of exactly four bytes; any other length is
-    // no number to it, whatever its bytes would read as.
-    stored = value.type == platform::kRegDword && value.data.size() == 4 ? StoredValue::kNumber
-                                                                         : StoredValue::kNotNumber;
-    *number = platform::DwordNumber(value.data);
+    read = Classified(value);
+    *number = read.number;
   }
   platform::CloseRegistryKey(&key);
-  return stored;
+  return read.stored;
+}
+
+StoredPolicy ReadStoredPolicy() {
+  StoredPolicy policy;
+  policy.percent.stored = ReadPolicyValue(kPercentValue, &policy.percent.number);
+  policy.absolute.stored = ReadPolicyValue(kAbsoluteValue, &policy.absolute.number);
+  return policy;
 }
 
 bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
-                      const std::wstring& other, bool* other_lost, bool* locked) {
-  if (other_lost) *other_lost = false;
-  if (locked) *locked = false;
+                      const std::wstring& other, StoreReport* report) {
+  StoreReport unused;
+  if (!report) report = &unused;
+  *report = StoreReport();
   platform::RegistryKey key;
   if (platform::CreateRegistryKey(PolicyKey(), &key) != platform::kRegistryOk) return false;
-  const long stored =
-      platform::ReplaceRegistryValue(key, other, name, platform::DwordValue(value));
+  platform::ReplacedValues before;
+  const long status =
+      platform::ReplaceRegistryValue(key, other, name, platform::DwordValue(value), &before);
   platform::CloseRegistryKey(&key);
-  if (other_lost) *other_lost = stored == platform::kRegistryRemovedNotRestored;
-  if (locked) *locked = stored == platform::kRegistryLocked;
-  return stored == platform::kRegistryOk;
+  report->other_lost = status == platform::kRegistryRemovedNotRestored;
+  report->locked = status == platform::kRegistryLocked;
+  if (status != platform::kRegistryOk) return false;
+  if (before.had_removed) *ValueNamed(&report->replaced, other) = Classified(before.removed);
+  if (before.had_name) *ValueNamed(&report->replaced, name) = Classified(before.name);
+  report->stored = report->replaced;
+  *ValueNamed(&report->stored, other) = PolicyValue();
+  *ValueNamed(&report->stored, name) = {StoredValue::kNumber, value};
+  return true;
 }

@@ -47,14 +47,36 @@ enum class StoredValue {
 /// number is in `number`. Changes nothing.
 StoredValue ReadPolicyValue(const std::wstring& name, std::uint32_t* number);
 
+/// One reserve value as the policy key holds it; `number` only with kNumber.
+struct PolicyValue {
+  StoredValue stored = StoredValue::kAbsent;
+  std::uint32_t number = 0;
+};
+
+/// Both reserve values of the policy.
+struct StoredPolicy {
+  PolicyValue percent;   // kPercentValue
+  PolicyValue absolute;  // kAbsoluteValue
+};
+
+/// Reads both reserve values under the policy key. Changes nothing.
+StoredPolicy ReadStoredPolicy();
+
 /// Stores `value` as the DWORD `name` under the policy key, removing the other
 /// reserve value `other` from it in the same step, so that the key never holds
 /// both forms, nor neither (the key is created when missing). True when the
 /// policy was stored; otherwise the key holds what it held before, unless
 /// `other` was removed and could not be put back (Windows only), which
-/// `other_lost` then says; `locked` says another run held the registry.
+/// `other_lost` then says. A store that succeeds also says what the key held
+/// as it replaced it and what it holds now: read in the store itself, so
+/// that no other run's policy is taken for this one's.
+struct StoreReport {
+  bool other_lost = false;  // `other` removed and not put back (Windows only)
+  bool locked = false;      // another run held the registry too long
+  StoredPolicy replaced;    // on success: what the key held
+  StoredPolicy stored;      // on success: what it holds now
+};
 bool StorePolicyValue(const std::wstring& name, std::uint32_t value,
-                      const std::wstring& other, bool* other_lost = nullptr,
-                      bool* locked = nullptr);
+                      const std::wstring& other, StoreReport* report = nullptr);
 
 #endif  // SNAPRESERVE_POLICY_POLICY_STORE_H_

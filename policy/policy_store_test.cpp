@@ -131,10 +131,10 @@ TEST_F(PolicyStoreTest, FailedReplacementIsReported) {
   g_layout = 21;
   TheMachine().replace_failure = platform::kRegistryWriteFault;
   EXPECT_FALSE(StorePolicyValue(kAbsoluteValue, 1056, kPercentValue));
-  bool locked = false;
+  StoreReport report;
   TheMachine().replace_failure = platform::kRegistryLocked;
-  EXPECT_FALSE(StorePolicyValue(kAbsoluteValue, 1056, kPercentValue, nullptr, &locked));
-  EXPECT_TRUE(locked);
+  EXPECT_FALSE(StorePolicyValue(kAbsoluteValue, 1056, kPercentValue, &report));
+  EXPECT_TRUE(report.locked);
 }
 
 TEST_F(PolicyStoreTest, KeyThatCannotBeOpenedStoresNothing) {

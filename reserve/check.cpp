@@ -4,6 +4,7 @@
 
 #include "platform/console.h"
 #include "platform/registry.h"
+#include "platform/service.h"
 #include "policy/policy_store.h"
 #include "reserve/show.h"
 #include "survey/pool_survey.h"
@@ -24,6 +25,10 @@ const std::wstring kWouldBeRefused =
 const std::wstring kWouldChangeNothing = L"would change nothing:";
 const std::wstring kIsInEffect = L"is already in effect under";
 const std::wstring kWouldFail = L"would fail: this user may not store";
+const std::wstring kMonitorStoppedWouldStart =
+    L"The monitor service VLMRMON is not running; the request would start it.";
+const std::wstring kMonitorUnknownWouldStart =
+    L"Whether the monitor service VLMRMON is running cannot be read; the request would start it.";
 
 std::wstring Percent(int percent) { return std::to_wstring(percent) + L"%"; }
 
@@ -72,10 +77,15 @@ ReserveCheck CheckRequest(int percentage) {
 
   std::uint32_t number = 0;
   std::uint32_t other = 0;
-  check.already_in_effect =
+  const bool stored =
       ReadPolicyValue(*check.decision.stored_name, &number) == StoredValue::kNumber &&
       number == check.decision.stored_number &&
       ReadPolicyValue(*check.decision.removed_name, &other) == StoredValue::kAbsent;
+  // The product takes a policy up only while its monitor runs: a stored
+  // policy with the monitor stopped is not in effect, and the request would
+  // store it again and start the monitor.
+  if (stored) check.monitor = platform::QueryServiceState(kMonitorService);
+  check.already_in_effect = stored && check.monitor == platform::ServiceState::kRunning;
   check.may_store = platform::MayStoreUnderRegistryKey(PolicyKey());
   // Nothing would be written where the policy is in effect, so no rights
   // are needed then.
@@ -92,5 +102,10 @@ int CheckReserve(int percentage) {
   if (!check.surveyed) return check.status;
   platform::PrintText(kRequestOf + L" " + Percent(percentage) + L" " +
                       WhatTheRequestWouldDo(check) + L"\n");
+  if (check.monitor == platform::ServiceState::kNotRunning) {
+    platform::PrintText(L"\a" + kMonitorStoppedWouldStart + L"\n");
+  } else if (check.monitor == platform::ServiceState::kUnknown) {
+    platform::PrintText(L"\a" + kMonitorUnknownWouldStart + L"\n");
+  }
   return check.status;
 }

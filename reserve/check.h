@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/service.h"
 #include "reserve/outcome.h"
 #include "reserve/reserve.h"
 #include "survey/pool_listing.h"
@@ -21,8 +22,12 @@ struct ReserveCheck {
   PoolFigures pools;
   /// What the request would store and remove, as the request itself decides.
   ReserveDecision decision = {kOutcomeSurveyFailed};
-  /// The policy key holds that value with that number, and not the other.
+  /// The policy key holds that value with that number, and not the other,
+  /// and the monitor runs on it.
   bool already_in_effect = false;
+  /// Where the key holds it: the monitor, which takes the policy up only
+  /// while it runs. Running otherwise (not asked).
+  platform::ServiceState monitor = platform::ServiceState::kRunning;
   /// This user could store it (asked only where something would be stored).
   bool may_store = false;
 };

@@ -22,11 +22,10 @@ const std::wstring kNotRecorded = L"\aThe request was not recorded in the Applic
 const std::wstring kNotRecordedEnd = L".\n";
 
 // One reserve value as "name = number", or empty where it is absent.
-std::wstring ValueText(const std::wstring& name) {
-  std::uint32_t number = 0;
-  switch (ReadPolicyValue(name, &number)) {
+std::wstring ValueText(const std::wstring& name, const PolicyValue& value) {
+  switch (value.stored) {
     case StoredValue::kNumber:
-      return name + L" = " + std::to_wstring(number);
+      return name + L" = " + std::to_wstring(value.number);
     case StoredValue::kNotNumber:
       return name + L" = " + kNoNumber;
     case StoredValue::kAbsent:
@@ -48,21 +47,20 @@ platform::EventType TypeOf(int status) {
 
 }  // namespace
 
-std::wstring StoredPolicyText() {
-  std::wstring text = ValueText(kPercentValue);
-  const std::wstring absolute = ValueText(kAbsoluteValue);
+std::wstring StoredPolicyText(const StoredPolicy& policy) {
+  std::wstring text = ValueText(kPercentValue, policy.percent);
+  const std::wstring absolute = ValueText(kAbsoluteValue, policy.absolute);
   if (!text.empty() && !absolute.empty()) text += kJoin;
   text += absolute;
   return text.empty() ? kNone : text;
 }
 
-void RecordRequest(int percentage, const std::wstring& before, const RequestFindings& findings,
-                   int status) try {
+void RecordRequest(int percentage, const RequestFindings& findings, int status) try {
   const std::vector<std::wstring> strings = {
       std::to_wstring(percentage),
       FullPolicyKey(),
-      before,
-      StoredPolicyText(),
+      StoredPolicyText(findings.before),
+      StoredPolicyText(findings.after),
       findings.surveyed ? std::to_wstring(findings.pools.smallest_free_share) + L"%" : kUnknown,
       findings.surveyed ? std::to_wstring(findings.pools.smallest_capacity) + L" MB" : kUnknown,
       std::to_wstring(status),

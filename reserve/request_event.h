@@ -10,16 +10,14 @@
 /// them: 100 plus the outcome's status.
 extern const std::uint32_t kRequestEventBase;  // 100
 
-/// The stored policy as one text for the record: "MinFreespacePerPoolPercent
-/// = 3000", both forms joined with ", ", or "none". ProbeRelease must have
-/// succeeded.
-std::wstring StoredPolicyText();
+/// A policy as one text for the record: "MinFreespacePerPoolPercent = 3000",
+/// both forms joined with ", ", or "none".
+std::wstring StoredPolicyText(const StoredPolicy& policy);
 
 /// Records in the Application log how the request `percentage` ended: with
-/// status `status`, the policy `before` it ran and as it is now, and the
-/// survey's figures where it gave them. Information for 0, 3 and 4, a warning
-/// for 2 and 5, an error for 6 and 7. Prints nothing and changes no status.
-void RecordRequest(int percentage, const std::wstring& before, const RequestFindings& findings,
-                   int status);
+/// status `status`, the policy before and after it as `findings` has them,
+/// and the survey's figures where it gave them. Information for 0, 3 and 4,
+/// a warning for 2 and 5, an error for 6 and 7. Changes no status.
+void RecordRequest(int percentage, const RequestFindings& findings, int status);
 
 #endif  // SNAPRESERVE_RESERVE_REQUEST_EVENT_H_

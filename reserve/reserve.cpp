@@ -16,10 +16,10 @@ const int kHighestRequest = 99;
 const std::wstring kRangeTo = L"to";
 const int kMinimumReserveMb = 1056;
 const int kPercentScale = 100;
+const std::wstring kMonitorService = L"VLMRMON";
 
 namespace {
 
-const std::wstring kMonitorService = L"VLMRMON";
 const std::wstring kStopWord = L"STOP";
 const std::wstring kStartWord = L"START";
 
@@ -71,27 +71,39 @@ int MinimumPercentage(int reserve, int percentage) {
   return static_cast<int>(m);
 }
 
-// Stores what the decision says, in place of the other form.
-bool StoreDecided(const ReserveDecision& decision, bool* other_lost, bool* locked) {
-  return StorePolicyValue(*decision.stored_name, decision.stored_number, *decision.removed_name,
-                          other_lost, locked);
+// Stores what the decision says, in place of the other form; a store that
+// succeeds gives the record what it replaced and what it wrote.
+bool StoreDecided(const ReserveDecision& decision, StoreReport* report,
+                  RequestFindings* findings) {
+  if (!StorePolicyValue(*decision.stored_name, decision.stored_number, *decision.removed_name,
+                        report)) {
+    // The value taken out and not put back is gone; the rest is as it was.
+    if (report->other_lost) {
+      PolicyValue& lost = *decision.removed_name == kPercentValue ? findings->after.percent
+                                                                  : findings->after.absolute;
+      lost = PolicyValue();
+    }
+    return false;
+  }
+  findings->before = report->replaced;
+  findings->after = report->stored;
+  return true;
 }
 
 // A store that failed says what the policy key holds now.
-int PolicyNotStored(bool other_lost, bool locked) {
-  platform::ReleaseInterrupts();
-  if (locked) Alert(kRegistryLocked);
-  Alert(other_lost ? kNeitherStored : kNotStored);
+int PolicyNotStored(const StoreReport& report) {
+  if (report.locked) Alert(kRegistryLocked);
+  Alert(report.other_lost ? kNeitherStored : kNotStored);
   return kOutcomeStoreFailed;
 }
 
 // Restarts the monitor on the stored policy. The outcome stands only when
 // NET started it and it runs afterwards: a monitor that NET could neither
 // stop nor start (no right to, say) runs on, but on the old policy.
+// Interrupts stay held: the run still records itself.
 int RestartOnNewPolicy(int outcome) {
   const bool started = RestartMonitorService();
-  platform::ReleaseInterrupts();
-  if (!started || !platform::ServiceRuns(kMonitorService)) {
+  if (!started || platform::QueryServiceState(kMonitorService) != platform::ServiceState::kRunning) {
     Alert(kMonitorNotRunning);
     return kOutcomeMonitorNotRunning;
   }
@@ -102,9 +114,9 @@ int RestartOnNewPolicy(int outcome) {
 // store to the end of the restart an interrupt does not stop the tool (the
 // store holds interrupts once it cannot be taken back; registry.h): a
 // monitor stopped and never started again would leave the product unwatched.
-int FinishMinimumReserve(const ReserveDecision& decision) {
-  bool other_lost = false, locked = false;
-  if (!StoreDecided(decision, &other_lost, &locked)) return PolicyNotStored(other_lost, locked);
+int FinishMinimumReserve(const ReserveDecision& decision, RequestFindings* findings) {
+  StoreReport report;
+  if (!StoreDecided(decision, &report, findings)) return PolicyNotStored(report);
   SayMegabytes(kNewMinimum, kMinimumReserveMb);
   Alert(kTurnedOff);
   return RestartOnNewPolicy(decision.outcome);
@@ -133,9 +145,12 @@ ReserveDecision DecideReserve(const PoolFigures& pools, int percentage) {
 }
 
 int ApplyReserve(int percentage, RequestFindings* findings) {
+  RequestFindings unused;
+  if (!findings) findings = &unused;
   PoolFigures pools;
   if (QueryPoolSpace(percentage, &pools) != 0) return kOutcomeSurveyFailed;
-  if (findings) *findings = {true, pools};
+  findings->surveyed = true;
+  findings->pools = pools;
   const ReserveDecision decision = DecideReserve(pools, percentage);
 
   if (decision.outcome == kOutcomeExceedsFreeSpace) {
@@ -149,7 +164,7 @@ int ApplyReserve(int percentage, RequestFindings* findings) {
   if (decision.outcome == kOutcomeSnapshotsOff) {
     Say(kTurningOff);
     Say(kHowToReenable);
-    return FinishMinimumReserve(decision);
+    return FinishMinimumReserve(decision, findings);
   }
 
   if (decision.outcome == kOutcomeMinimumStored) {
@@ -157,11 +172,11 @@ int ApplyReserve(int percentage, RequestFindings* findings) {
     SayPercent(kMinimumIs, decision.minimum_percentage);
     SayPercent(kWillBeSet, decision.minimum_percentage);
     SayMegabytes(kReflectsMinimum, kMinimumReserveMb);
-    return FinishMinimumReserve(decision);
+    return FinishMinimumReserve(decision, findings);
   }
 
-  bool other_lost = false, locked = false;
-  if (!StoreDecided(decision, &other_lost, &locked)) return PolicyNotStored(other_lost, locked);
+  StoreReport report;
+  if (!StoreDecided(decision, &report, findings)) return PolicyNotStored(report);
   SayPercent(kNewPercentage, percentage);
   return RestartOnNewPolicy(kOutcomePercentStored);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "policy/policy_store.h"
 #include "reserve/outcome.h"
 #include "survey/pool_listing.h"
 
@@ -37,10 +38,14 @@ struct ReserveDecision {
 };
 
 /// What a request found on its way, for its record: the survey's figures,
-/// where the survey gave them.
+/// where the survey gave them, and the policy before and after it. The
+/// caller reads the policy into both before the request; a store that
+/// succeeds replaces them with what the store itself replaced and wrote.
 struct RequestFindings {
   bool surveyed = false;
   PoolFigures pools;
+  StoredPolicy before;
+  StoredPolicy after;
 };
 
 /// Decides the validated request `percentage` (0 to 99) on the figures that
@@ -55,8 +60,13 @@ ReserveDecision DecideReserve(const PoolFigures& pools, int percentage);
 /// monitor service. Returns the outcome code: kOutcomeMonitorNotRunning in
 /// place of a storing outcome when the monitor does not run again
 /// afterwards. ProbeRelease must have succeeded. `findings`, when given,
-/// receives what the survey found.
+/// receives what the survey found and what the store replaced and wrote.
+/// From the store on, interrupts stay held (process.h) to the end of the
+/// run, so that the run records itself and ends with its own status.
 int ApplyReserve(int percentage, RequestFindings* findings = nullptr);
+
+/// The product's monitor service, which takes up the stored policy.
+extern const std::wstring kMonitorService;  // VLMRMON
 
 /// Stops the monitor service and starts it again, waiting for each command.
 /// The start is tried even when the stop failed. True when NET reported the

@@ -30,6 +30,10 @@ const std::wstring kTurnsOff = L"turns snapshots off.";
 const std::wstring kStoresMinimum = L"stores the minimum of";
 const std::wstring kStoresPercentage = L"stores the percentage.";
 const std::wstring kKeySeparator = L"\\";
+const std::wstring kMonitorRuns = L"The monitor service VLMRMON is running.";
+const std::wstring kMonitorStopped = L"The monitor service VLMRMON is not running.";
+const std::wstring kMonitorUnknown =
+    L"Whether the monitor service VLMRMON is running cannot be read.";
 
 void Say(const std::wstring& text) { platform::PrintText(text + L"\n"); }
 void Alert(const std::wstring& text) { platform::PrintText(L"\a" + text + L"\n"); }
@@ -110,6 +114,14 @@ void WarnOfBothForms() {
   }
 }
 
+void SayMonitorState(platform::ServiceState state) {
+  if (state == platform::ServiceState::kRunning) {
+    Say(kMonitorRuns);
+  } else {
+    Alert(state == platform::ServiceState::kNotRunning ? kMonitorStopped : kMonitorUnknown);
+  }
+}
+
 std::wstring FullPolicyKey() { return kMachineRoot + kKeySeparator + PolicyKey(); }
 
 std::vector<RequestRun> RequestRuns(const PoolFigures& pools) {
@@ -135,6 +147,7 @@ int ShowReserve() {
   Say(kReleaseIs + L" \"" + release + L"\".");
   Say(kPolicyKeyIs + L" " + FullPolicyKey() + L".");
   SayStoredPolicy();
+  SayMonitorState(platform::QueryServiceState(kMonitorService));
 
   PoolFigures pools;
   if (QueryPoolSpace(kLowestRequest, &pools) != 0) return kOutcomeSurveyFailed;

@@ -4,11 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/service.h"
 #include "reserve/outcome.h"
 #include "survey/pool_listing.h"
 
 /// Shows, changing nothing: the installed release and the policy key it
-/// selects, the stored policy, the pool survey as a request runs it, and what
+/// selects, the stored policy, whether the monitor runs, the pool survey as a request runs it, and what
 /// each request from kLowestRequest to kHighestRequest would come to on these
 /// pools now, as DecideReserve decides it, in runs of requests with the same
 /// outcome. Returns kOutcomeShown; kOutcomeUsage, having said so, when no
@@ -20,6 +21,10 @@ int ShowReserve();
 /// of the tool leaves that behind, and which one the monitor takes is not
 /// the tool's to say.
 void WarnOfBothForms();
+
+/// One line saying whether the monitor service runs, as the service manager
+/// says; an alert where it is not running or cannot be asked.
+void SayMonitorState(platform::ServiceState state);
 
 /// The policy key of the probed layout as the tool names it, from
 /// HKEY_LOCAL_MACHINE down.

@@ -18,6 +18,9 @@ const std::wstring kFirstSpawnFailed = L"Error in first spawn.\n";
 const std::wstring kSecondSpawnFailed = L"Error in second spawn.\n";
 const std::wstring kToolEndedAbnormally =
     L"\aThe management tool ended abnormally; its pool listing is not used.\n";
+const std::wstring kToolTimedOut = L"\aThe management tool did not finish in " +
+                                   std::to_wstring(platform::kChildWaitSeconds) +
+                                   L" seconds; its pool listing is not used.\n";
 const std::wstring kNetworkFolder =
     L"\aThe pools cannot be surveyed from a network folder; "
     L"start the tool from a folder on a drive.\n";
@@ -119,6 +122,10 @@ int SurveyIntoListing(const std::wstring& tool, int percentage, PoolFigures* fig
       platform::RunThroughShell(SystemProgramPath(kShellName), ListingCommand(tool), file);
   if (FailedToStart(run, &status)) {
     platform::PrintText(kSecondSpawnFailed);
+  } else if (run.timed_out) {
+    // It was ended with all it started, part way through its listing.
+    platform::PrintText(kToolTimedOut);
+    status = ETIMEDOUT;
   } else if (run.abnormal) {
     // A tool that crashed part way may have left out any pool.
     platform::PrintText(kToolEndedAbnormally);
@@ -150,10 +157,17 @@ int QueryPoolSpace(int percentage, PoolFigures* figures, std::wstring* quiet_rea
   }
 
   int status = 0;
-  if (FailedToStart(platform::RunAndWait({tool, kPoolCommand}), &status)) {
+  const platform::RunResult first = platform::RunAndWait({tool, kPoolCommand});
+  if (FailedToStart(first, &status)) {
     platform::PrintText(kFirstSpawnFailed);
     platform::DeleteFileAt(kListingFile);
     return status;
+  }
+  // A tool that hangs on the console would hang in the listing run too.
+  if (first.timed_out) {
+    platform::PrintText(kToolTimedOut);
+    platform::DeleteFileAt(kListingFile);
+    return ETIMEDOUT;
   }
   return SurveyIntoListing(tool, percentage, figures, quiet_reason);
 }

@@ -133,19 +133,28 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name, Regist
 }
 
 long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
-                          const std::wstring& name, const RegistryValue& value) {
+                          const std::wstring& name, const RegistryValue& value,
+                          ReplacedValues* replaced) {
   if (machine.replace_failure != 0) return machine.replace_failure;
   // Past this point a store is not taken back.
   HoldInterrupts();
   auto* found = fake::FindKey(key.path);
   auto& values = found ? *found : machine.registry[key.path];
+  ReplacedValues before;
   auto old = fake::FindName(values, removed);
   if (old != values.end()) {
+    before.had_removed = true;
+    before.removed = old->second;
     values.erase(old);
     machine.events.push_back(L"remove " + key.path + L" " + removed);
   }
   old = fake::FindName(values, name);
-  if (old != values.end()) values.erase(old);
+  if (old != values.end()) {
+    before.had_name = true;
+    before.name = old->second;
+    values.erase(old);
+  }
+  if (replaced) *replaced = before;
   values[name] = value;
   machine.events.push_back(L"set " + key.path + L" " + name + L"=" + fake::Describe(value));
   return kRegistryOk;
@@ -179,9 +188,9 @@ RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command
 void HoldInterrupts() { machine.events.push_back(L"hold interrupts"); }
 void ReleaseInterrupts() { machine.events.push_back(L"release interrupts"); }
 
-bool ServiceRuns(const std::wstring& name) {
+ServiceState QueryServiceState(const std::wstring& name) {
   machine.events.push_back(L"query " + name);
-  return machine.service_runs;
+  return machine.service_state;
 }
 
 const std::wstring kEventSource = L"snapreserve";

@@ -10,6 +10,7 @@
 
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/service.h"
 
 // An in-memory machine behind the platform operations, for the unit tests of
 // the logic above them. Every operation that changes something, and every
@@ -54,8 +55,8 @@ struct Machine {
   std::string listing;
   bool shell_writes_listing = true;  // false: the redirection never reached the file
   platform::RunResult shell_result;
-  // The service manager: whether it reports the monitor running.
-  bool service_runs = true;
+  // The service manager: what it reports of the monitor.
+  platform::ServiceState service_state = platform::ServiceState::kRunning;
 
   std::vector<std::wstring> events;
   bool event_out_of_memory = false;  // WriteEvent runs out of memory

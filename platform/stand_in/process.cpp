@@ -1,12 +1,16 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/stand_in/machine.h"
 #include "platform/process.h"
@@ -29,6 +33,15 @@ const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 bool g_holding = false;
 struct sigaction g_before[sizeof kInterrupts / sizeof kInterrupts[0]];
 
+// The tests' shorter wait for a child (process.h).
+const char kWaitVariable[] = "VELMORA_CHILD_WAIT_SECONDS";
+// Where no pidfd can be had, how often a waiting run looks at its child.
+const long kLookEveryNs = 10 * 1000 * 1000;
+
+// An interrupt that reached the tool while it waited for a child, not held.
+volatile sig_atomic_t g_interrupt = 0;
+void NoteInterrupt(int signal) { g_interrupt = signal; }
+
 // Set by SendChildOutputToErrors: the child's standard output becomes the
 // tool's standard error (unless the child writes into a held file).
 bool child_output_to_errors = false;
@@ -43,6 +56,116 @@ RunResult Ended(int wait_status) {
     result.status = 128 + WTERMSIG(wait_status);
     result.abnormal = true;
   }
+  return result;
+}
+
+std::chrono::milliseconds WaitLimit() {
+  long seconds = kChildWaitSeconds;
+  if (const char* text = std::getenv(kWaitVariable)) {
+    char* end = nullptr;
+    const long asked = std::strtol(text, &end, 10);
+    if (end != text && *end == '\0' && asked >= 0 && asked < seconds) seconds = asked;
+  }
+  return std::chrono::seconds(seconds);
+}
+
+// While the tool waits for a child that leads a process group of its own, a
+// Ctrl+C at the terminal reaches only the tool's group. Each interrupt that
+// would end the tool is noted instead, passed on to the child's group, and
+// taken by the tool itself once the child has ended. Ignored interrupts (all
+// of them while held) stay ignored.
+class InterruptRelay {
+ public:
+  InterruptRelay() {
+    struct sigaction note = {};
+    note.sa_handler = NoteInterrupt;
+    sigemptyset(&note.sa_mask);
+    for (size_t i = 0; i < kCount; ++i) {
+      sigaction(kInterrupts[i], nullptr, &before_[i]);
+      relayed_[i] = before_[i].sa_handler == SIG_DFL;
+      if (relayed_[i]) sigaction(kInterrupts[i], &note, nullptr);
+    }
+  }
+  ~InterruptRelay() {
+    for (size_t i = 0; i < kCount; ++i) {
+      if (relayed_[i]) sigaction(kInterrupts[i], &before_[i], nullptr);
+    }
+    const int taken = taken_;
+    g_interrupt = 0;
+    if (taken != 0) raise(taken);
+  }
+  InterruptRelay(const InterruptRelay&) = delete;
+  InterruptRelay& operator=(const InterruptRelay&) = delete;
+
+  // The set to block between looks, so that none slips past a look.
+  sigset_t Relayed() const {
+    sigset_t set;
+    sigemptyset(&set);
+    for (size_t i = 0; i < kCount; ++i) {
+      if (relayed_[i]) sigaddset(&set, kInterrupts[i]);
+    }
+    return set;
+  }
+  // Passes a noted interrupt on to the group `group`.
+  void PassOn(pid_t group) {
+    const int signal = g_interrupt;
+    if (signal == 0) return;
+    g_interrupt = 0;
+    taken_ = signal;
+    kill(-group, signal);
+  }
+
+ private:
+  static constexpr size_t kCount = sizeof kInterrupts / sizeof kInterrupts[0];
+  struct sigaction before_[kCount];
+  bool relayed_[kCount] = {};
+  int taken_ = 0;
+};
+
+// Waits for the child `pid`, which leads its own process group, at most
+// WaitLimit(); then kills the group and reaps the child.
+RunResult AwaitChild(pid_t pid, InterruptRelay* relay) {
+  const auto deadline = std::chrono::steady_clock::now() + WaitLimit();
+  const sigset_t relayed = relay->Relayed();
+  sigset_t unblocked;
+  sigprocmask(SIG_BLOCK, &relayed, &unblocked);
+  // Debian 12's <sys/pidfd.h> declares pidfd_open without C linkage.
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  int wait_status = 0;
+  RunResult result;
+  bool timed_out = false;
+  for (;;) {
+    const pid_t done = waitpid(pid, &wait_status, WNOHANG);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) {
+      result = {kNotStarted, errno, false};
+      break;
+    }
+    relay->PassOn(pid);
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) {
+      timed_out = true;
+      break;
+    }
+    const auto left_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    struct timespec pause = {};
+    const long long step = pidfd >= 0 ? left_ns : std::min<long long>(left_ns, kLookEveryNs);
+    pause.tv_sec = static_cast<time_t>(step / 1000000000);
+    pause.tv_nsec = static_cast<long>(step % 1000000000);
+    struct pollfd ended = {pidfd, POLLIN, 0};
+    ppoll(&ended, pidfd >= 0 ? 1 : 0, &pause, &unblocked);
+  }
+  if (timed_out) {
+    kill(-pid, SIGKILL);
+    while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+    result = Ended(wait_status);
+    result.timed_out = true;
+  } else if (result.status != kNotStarted) {
+    result = Ended(wait_status);
+  }
+  if (pidfd >= 0) close(pidfd);
+  sigprocmask(SIG_SETMASK, &unblocked, nullptr);
   return result;
 }
 
@@ -77,19 +200,19 @@ RunResult Spawn(const std::string& program, const std::vector<std::string>& args
       if (g_before[i].sa_handler != SIG_IGN) sigaddset(&defaults, kInterrupts[i]);
     }
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   }
+  // A process group of its own, so that all it starts can be ended with it.
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, static_cast<short>(POSIX_SPAWN_SETPGROUP |
+                                                           (g_holding ? POSIX_SPAWN_SETSIGDEF : 0)));
+  InterruptRelay relay;
   pid_t pid = 0;
   const int error =
       posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (error != 0) return {kNotStarted, error, false};
-  int wait_status = 0;
-  while (waitpid(pid, &wait_status, 0) < 0) {
-    if (errno != EINTR) return {kNotStarted, errno, false};
-  }
-  return Ended(wait_status);
+  return AwaitChild(pid, &relay);
 }
 
 std::string ShellQuote(const std::string& text) {

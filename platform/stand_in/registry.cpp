@@ -513,15 +513,22 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name, Regist
 }
 
 long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
-                          const std::wstring& name, const RegistryValue& value) {
-  return ChangeRegistry(
+                          const std::wstring& name, const RegistryValue& value,
+                          ReplacedValues* replaced) {
+  ReplacedValues found;
+  const long status = ChangeRegistry(
       [&](RegFile* file, bool* changed) {
+        // What the file held under the lock: what this store replaces.
+        found.had_removed = FindRegValue(*file, key.path, removed, &found.removed);
+        found.had_name = FindRegValue(*file, key.path, name, &found.name);
         *changed = true;  // from the first edit on, even one cut short
         DeleteRegValue(file, key.path, removed);
         SetRegValue(file, key.path, name, value);
         return kRegistryOk;
       },
       true);
+  if (status == kRegistryOk && replaced != nullptr) *replaced = found;
+  return status;
 }
 
 // A store creates its new copy in the file's folder and renames it over the

@@ -4,8 +4,8 @@
 
 #include <cerrno>
 
-#include "platform/stand_in/machine.h"
 #include "platform/service.h"
+#include "platform/stand_in/machine.h"
 #include "platform/stand_in/wide_text.h"
 
 namespace platform {
@@ -14,15 +14,20 @@ namespace {
 
 const char kServicesFolder[] = "/services/";
 const char kRunning[] = "RUNNING";
+const char kStopped[] = "STOPPED";
+
+bool IsRecord(const std::string& record, const char* state) {
+  return record == state || record == std::string(state) + "\n";
+}
 
 }  // namespace
 
 // The record is read without waiting, and only from a regular file: anything
-// else at its name is no service.
-bool ServiceRuns(const std::wstring& name) {
+// else at its name is no record the manager keeps.
+ServiceState QueryServiceState(const std::wstring& name) {
   const std::string path = MachineRoot() + kServicesFolder + EncodeUtf8(name);
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return errno == ENOENT ? ServiceState::kNotRunning : ServiceState::kUnknown;
   struct stat info;
   char line[sizeof kRunning + 1] = {};
   ssize_t got = -1;
@@ -33,7 +38,9 @@ bool ServiceRuns(const std::wstring& name) {
   }
   close(fd);
   const std::string record(line, got > 0 ? static_cast<size_t>(got) : 0);
-  return record == kRunning || record == std::string(kRunning) + "\n";
+  if (IsRecord(record, kRunning)) return ServiceState::kRunning;
+  if (IsRecord(record, kStopped)) return ServiceState::kNotRunning;
+  return ServiceState::kUnknown;
 }
 
 }  // namespace platform

@@ -26,6 +26,9 @@ const std::uint32_t kErrorSeverity = 0xC0000000u;
 // as the C runtime's spawn reported it.
 const DWORD kExitMinusOne = 0xFFFFFFFFu;
 const int kNotStarted = -1;
+const DWORD kWaitLimitMs = static_cast<DWORD>(kChildWaitSeconds) * 1000;
+// The exit code of a child ended for not finishing in time: ERROR_TIMEOUT.
+const UINT kEndedCode = ERROR_TIMEOUT;
 
 // The C runtime's errno for a system error code: the codes a start can fail
 // with, and the ranges it reads as one, as its own spawn mapped them; any
@@ -193,6 +196,33 @@ class InheritedHandles {
   DWORD error_ = ERROR_SUCCESS;
 };
 
+// The job a child runs in, with all it starts, so that a child that does not
+// end in time is ended whole. Where no job can be had for it (the tool's own
+// job allows none nested, as on Windows 7), the child alone is ended.
+class ChildJob {
+ public:
+  explicit ChildJob(HANDLE process) : job_(CreateJobObjectW(nullptr, nullptr)) {
+    if (job_ != nullptr && !AssignProcessToJobObject(job_, process)) {
+      CloseHandle(job_);
+      job_ = nullptr;
+    }
+  }
+  ~ChildJob() {
+    if (job_ != nullptr) CloseHandle(job_);
+  }
+  ChildJob(const ChildJob&) = delete;
+  ChildJob& operator=(const ChildJob&) = delete;
+
+  void End(HANDLE process) const {
+    if (job_ == nullptr || !TerminateJobObject(job_, kEndedCode)) {
+      TerminateProcess(process, kEndedCode);
+    }
+  }
+
+ private:
+  HANDLE job_;
+};
+
 // The program's name as the C runtime reads it back: up to the next quote
 // when it begins with one, else up to the first space or tab, with no escapes
 // at all. A path holds no quote, so quotes around it are all it needs.
@@ -243,12 +273,21 @@ RunResult Spawn(const std::wstring& program, const std::vector<std::wstring>& wo
     flags = EXTENDED_STARTUPINFO_PRESENT;
   }
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, handles.Any(), flags, nullptr,
-                      nullptr, &startup.StartupInfo, &process)) {
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, handles.Any(),
+                      flags | CREATE_SUSPENDED, nullptr, nullptr, &startup.StartupInfo,
+                      &process)) {
     return {kNotStarted, ErrnoOf(GetLastError())};
   }
+  // In a job of its own before it runs, so that whatever it starts is in the
+  // job too and ends with it.
+  const ChildJob job(process.hProcess);
+  ResumeThread(process.hThread);
   CloseHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
+  const bool timed_out = WaitForSingleObject(process.hProcess, kWaitLimitMs) == WAIT_TIMEOUT;
+  if (timed_out) {
+    job.End(process.hProcess);
+    WaitForSingleObject(process.hProcess, INFINITE);
+  }
   DWORD code = 0;
   const bool ended = GetExitCodeProcess(process.hProcess, &code);
   const DWORD error = GetLastError();
@@ -256,7 +295,8 @@ RunResult Spawn(const std::wstring& program, const std::vector<std::wstring>& wo
   if (!ended) return {kNotStarted, ErrnoOf(error)};
   RunResult result;
   result.status = static_cast<int>(code);
-  result.abnormal = code >= kErrorSeverity && code != kExitMinusOne;
+  result.abnormal = timed_out || (code >= kErrorSeverity && code != kExitMinusOne);
+  result.timed_out = timed_out;
   return result;
 }
 

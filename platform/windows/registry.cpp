@@ -70,11 +70,15 @@ long QueryRegistryValue(const RegistryKey& key, const std::wstring& name,
 // deleted value is put back when the set fails: a failed store leaves the
 // key as it was. Interrupts are held from the start, before the delete.
 long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
-                          const std::wstring& name, const RegistryValue& value) {
+                          const std::wstring& name, const RegistryValue& value,
+                          ReplacedValues* replaced) {
   HoldInterrupts();
   RegistryValue saved;
   const long found = Query(Handle(key), removed, &saved);
   if (found != kRegistryOk && found != ERROR_FILE_NOT_FOUND) return found;
+  RegistryValue named;
+  const long had_name = Query(Handle(key), name, &named);
+  if (had_name != kRegistryOk && had_name != ERROR_FILE_NOT_FOUND) return had_name;
   if (found == kRegistryOk) {
     const long deleted = RegDeleteValueW(Handle(key), removed.c_str());
     if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return deleted;
@@ -83,6 +87,9 @@ long ReplaceRegistryValue(const RegistryKey& key, const std::wstring& removed,
   if (stored != ERROR_SUCCESS && found == kRegistryOk &&
       Set(Handle(key), removed, saved) != ERROR_SUCCESS) {
     return kRegistryRemovedNotRestored;
+  }
+  if (stored == ERROR_SUCCESS && replaced != nullptr) {
+    *replaced = {found == kRegistryOk, saved, had_name == kRegistryOk, named};
   }
   return stored;
 }

@@ -1,7 +1,8 @@
 // Simulated management tool for Windows: "pool" prints the listing kept beside
 // it in pools.txt, byte for byte; the number in exit-status beside it, if any,
 // is its exit status (-1 included). The word "vanish" there makes it move
-// itself aside to plexadm.off once it has listed.
+// itself aside to plexadm.off once it has listed; "hang" makes it start a
+// copy of itself that lingers ("plexadm linger") and then never end.
 
 #include <windows.h>
 #include <fcntl.h>
@@ -36,6 +37,7 @@ std::string ReadAll(const std::wstring& path, bool* found) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "linger") == 0) Sleep(INFINITE);
   if (argc != 2 || std::strcmp(argv[1], "pool") != 0) {
     std::printf("usage: plexadm pool\n");
     return 1;
@@ -46,6 +48,15 @@ int main(int argc, char** argv) {
   std::fwrite(listing.data(), 1, listing.size(), stdout);
   std::fflush(stdout);
   const std::string status = ReadAll(Beside(L"exit-status"), &found);
+  if (status.rfind("hang", 0) == 0) {
+    std::wstring line = L"plexadm.exe linger";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    CreateProcessW(Beside(L"plexadm.exe").c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                   nullptr, &startup, &child);
+    Sleep(INFINITE);
+  }
   if (status.rfind("vanish", 0) == 0) {
     return MoveFileExW(Beside(L"plexadm.exe").c_str(), Beside(L"plexadm.off").c_str(),
                        MOVEFILE_REPLACE_EXISTING)

@@ -4,7 +4,8 @@
 #   check-then-apply.sh SNAPRESERVE SIM_DIR
 # A pass in check mode changes nothing; the first real pass stores 30% and
 # restarts the monitor once; the second pass finds it in effect, changes
-# nothing and restarts nothing.
+# nothing and restarts nothing; after a request that ended with 7 (the
+# monitor did not start again), the next pass runs the request again.
 set -eu
 tool=$1
 sim=$2
@@ -53,4 +54,18 @@ play 0
   { echo "the second pass restarted the monitor"; exit 1; }
 grep -q '"msg": "percentage, status 8"' "$scratch/pass.log" ||
   { cat "$scratch/pass.log"; echo "the second pass's check did not say 8"; exit 1; }
-echo "check mode, a first pass that stores and restarts, a second that changes nothing"
+
+# A request whose monitor does not start again ends with 7; the next pass
+# runs the request again, and the monitor comes back.
+monitor=$(find "$machine/drive_c" -name vlmrmon.exe)
+mv "$monitor" "$monitor.off"
+status=0
+(cd "$scratch/work" && VELMORA_ROOT="$machine" "$tool" 30 > /dev/null) || status=$?
+[ "$status" = 7 ] || { echo "a request whose monitor did not start ended with $status"; exit 1; }
+mv "$monitor.off" "$monitor"
+play 1
+[ "$(cat "$machine/services/VLMRMON")" = RUNNING ] || { echo "the monitor did not come back"; exit 1; }
+grep -q '"msg": "percentage, status 0"' "$scratch/pass.log" ||
+  { cat "$scratch/pass.log"; echo "the pass after a 7 did not run the request"; exit 1; }
+echo "check mode, a first pass that stores and restarts, a second that changes nothing," \
+  "a pass after a 7 that starts the monitor again"

@@ -49,6 +49,7 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   machine.UseLayout(s.layout);
   if (s.installed) machine.InstallTool(s.listing, s.tool_exit);
   if (!s.monitor_starts) machine.RemoveMonitorProgram();
+  if (!s.monitor_running) WriteFile(machine.root() + "/services/VLMRMON", "STOPPED\n");
   machine.LayRegistry(s.release, s.before20, s.before21);
   const std::string registry_before = ReadFile(machine.registry_path());
 
@@ -76,7 +77,8 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   const platform::RegFile after = machine.Registry();
   ExpectUnrelatedValuesKept(!s.release.empty(), after, after);
   EXPECT_EQ(ExpectedRecord(s), machine.ServiceRecord());
-  EXPECT_EQ(s.monitor_starts ? "RUNNING\n" : "STOPPED\n", machine.ServiceState());
+  const bool runs_after = Stores(s) ? s.monitor_starts : s.monitor_running;
+  EXPECT_EQ(runs_after ? "RUNNING\n" : "STOPPED\n", machine.ServiceState());
 
   ExpectEvents(s, machine.Events());
 

@@ -63,6 +63,53 @@ class FaultTest : public testing::Test {
   std::string before_;
 };
 
+// A program the tool runs that never ends, with the grandchild it started,
+// is ended with it when the wait runs out (one second here): a management
+// tool fails the survey; a NET that hangs is ended and the status comes from
+// the service manager. The grandchild never outlives the run.
+TEST_F(FaultTest, ChildThatNeverEndsIsEndedWithAllItStarted) {
+  const std::string tool = machine_.root() + "/drive_c/Program Files/Halvorn/Velmora 2.0/plexadm.exe";
+  const std::string net = machine_.root() + "/drive_c/WINNT/System32/NET.exe";
+  const std::string real_net = machine_.root() + "/drive_c/Real/System32/NET.exe";
+  ASSERT_EQ(0, std::system(("mkdir -p \"$(dirname '" + real_net + "')\" && mv '" + net + "' '" +
+                            real_net + "'").c_str()));
+  const std::string hang = " && { sleep 300 > /dev/null 2>&1 & echo $! > ../grandchild; wait; }";
+  const std::string timed_out =
+      "\aThe management tool did not finish in 120 seconds; its pool listing is not used.\n";
+  const std::string stored = kTwoPools + std::string("New allocated percentage of pool free space "
+                                                     "reserved for snapshots is 30%.\n");
+  const struct {
+    std::string tool, net;
+    int status;
+    std::string output;
+  } cases[] = {
+      {"[ -f ____HLV__PlexAdm__TempFile.vlmr ]" + hang, "", 5, kTwoPools + timed_out},
+      {"[ ! -f ____HLV__PlexAdm__TempFile.vlmr ]" + hang, "", 5, timed_out},
+      {"", "[ \"$1\" = STOP ]" + hang, 0, stored + "The VLMRMON service was started successfully.\n"},
+      {"", "[ \"$1\" = START ]" + hang, 7, stored + "The VLMRMON service was stopped successfully.\n"
+       "\aThe policy was stored, but the monitor service VLMRMON did not start again.\n"},
+  };
+  for (const auto& c : cases) {
+    machine_.LayRegistry("\"2.1\"", kEmpty, kMinimum);
+    WriteFile(tool, "#!/bin/sh\n" + c.tool + "\ncat \"$(dirname \"$0\")/pools.txt\"\n");
+    WriteFile(net, "#!/bin/sh\n" + c.net + "\nexec '" + real_net + "' \"$@\"\n");
+    ASSERT_EQ(0, chmod(tool.c_str(), 0755) | chmod(net.c_str(), 0755));
+    int output = -1;
+    const pid_t pid = machine_.Start({"30"}, {}, SNAPRESERVE_BINARY, &output,
+                                     [] { setenv("VELMORA_CHILD_WAIT_SECONDS", "1", 1); });
+    const RunResult run = Machine::Finish(pid, output);
+    EXPECT_EQ(c.status, run.status) << c.tool << c.net;
+    EXPECT_EQ(c.output, run.output) << c.tool << c.net;
+    EXPECT_EQ(c.status == 5 ? kMinimum : kThirty, machine_.PolicyAt(kKey21)) << c.tool << c.net;
+    // The grandchild is gone, or a zombie that only waits to be reaped.
+    const std::string left = ReadFile(machine_.root() + "/../grandchild");
+    const std::string stat = ReadFile("/proc/" + left.substr(0, left.find('\n')) + "/stat");
+    EXPECT_TRUE(stat.find(") S ") == std::string::npos) << c.tool << c.net;
+    if (!stat.empty()) kill(std::stoi(left), SIGKILL);
+    EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+  }
+}
+
 TEST_F(FaultTest, FullDiskLeavesTheRegistryByteForByte) {
   const std::string log = machine_.root() + "/eventlog/Application.log";
   WriteFile(log, std::string(16384 - 40, 'x') + "\n");  // room for part of a line

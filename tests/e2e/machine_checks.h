@@ -117,17 +117,22 @@ inline std::string Describe(long long value) {
   return value == kNone ? "none" : std::to_string(value);
 }
 
+// One reserve value as a registry export writes it.
+inline std::string PolicyData(long long value) {
+  if (value == kBinary3000) return "hex:b8,0b,00,00";
+  if (value == kShort1056) return "hex(4):20,04";
+  char data[32];
+  std::snprintf(data, sizeof data, "dword:%08llx", value);
+  return data;
+}
+
 inline std::string PolicyLines(const Policy& policy) {
   std::string lines;
-  char line[64];
   if (policy.percent != kNone) {
-    std::snprintf(line, sizeof line, "\"MinFreespacePerPoolPercent\"=dword:%08llx\r\n",
-                  policy.percent);
-    lines += line;
+    lines += "\"MinFreespacePerPoolPercent\"=" + PolicyData(policy.percent) + "\r\n";
   }
   if (policy.absolute != kNone) {
-    std::snprintf(line, sizeof line, "\"MinFreespacePerPool\"=dword:%08llx\r\n", policy.absolute);
-    lines += line;
+    lines += "\"MinFreespacePerPool\"=" + PolicyData(policy.absolute) + "\r\n";
   }
   return lines;
 }
@@ -259,6 +264,10 @@ inline long long DwordAt(const platform::RegFile& file, const std::string& key,
                          const std::string& name) {
   platform::RegistryValue value;
   if (!platform::FindRegValue(file, Wide(key), Wide(name), &value)) return kNone;
+  if (value.type == platform::kRegBinary && value.data == platform::DwordValue(3000).data) {
+    return kBinary3000;
+  }
+  if (value.type == platform::kRegDword && value.data.size() == 2) return kShort1056;
   EXPECT_EQ(platform::kRegDword, value.type) << name;
   return platform::DwordNumber(value.data);
 }

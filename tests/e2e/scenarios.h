@@ -25,6 +25,9 @@
 namespace e2e {
 
 const long long kNone = -1;  // the value is absent
+// Values that hold no DWORD number for the monitor, whatever their bytes:
+const long long kBinary3000 = -2;  // REG_BINARY b8,0b,00,00, the bytes of 3000
+const long long kShort1056 = -3;   // a REG_DWORD of two bytes, 20,04
 
 /// The two reserve values under one policy key.
 struct Policy {
@@ -72,6 +75,8 @@ struct Scenario {
   // The insertion strings of the event a request leaves, joined by " | ";
   // empty: only its ID and type are checked.
   std::string event = "";
+  // False: the monitor is stopped before the run.
+  bool monitor_running = true;
 };
 
 const char kHeadingsOnly[] =
@@ -161,6 +166,9 @@ const int kCrashed = static_cast<int>(0xC0000005u);
 // Not an exit status: the management tool lists its pools once, then takes
 // itself away, so that the shell's run finds nothing to run.
 const int kVanishes = 0x7FFF0001;
+// Not an exit status: the management tool lists its pools, starts a copy of
+// itself that lingers, and never ends.
+const int kHangs = 0x7FFF0002;
 // Standard error not compared: the shell's own complaint names machine paths.
 const char kAnyErrors[] = "@ANY@";
 
@@ -181,7 +189,9 @@ const char kShownThirty[] =
     "Stored percentage of pool free space reserved for snapshots: "
     "MinFreespacePerPoolPercent = 3000, that is 30%.\n";
 
+const char kShownRunning[] = "The monitor service VLMRMON is running.\n";
 const char kShownTwoPools[] =
+    "The monitor service VLMRMON is running.\n"
     "@LISTING@"
     "The smallest free share of any pool is 40%.\n"
     "The smallest pool capacity is 5000 MB.\n"
@@ -217,7 +227,7 @@ const char kRefused40[] = "would be refused: the smallest free share of any pool
 // the mode's own fields (`fields`, each followed by a comma) and the
 // messages.
 inline std::string JsonNumber(long long value) {
-  return value == kNone ? "null" : std::to_string(value);
+  return value < 0 ? "null" : std::to_string(value);
 }
 inline std::string JsonPolicy(const Policy& policy) {
   return R"({"MinFreespacePerPoolPercent":)" + JsonNumber(policy.percent) +
@@ -231,11 +241,12 @@ inline std::string JsonKey(const std::string& key) {
 inline std::string Report(const std::string& mode, int status, const std::string& release,
                           const std::string& key, const std::string& stored,
                           const std::string& survey, const std::string& fields,
-                          const std::string& messages = "[]") {
+                          const std::string& messages = "[]", const std::string& running = "") {
+  const std::string monitor = !running.empty() ? running : release == "null" ? "null" : "true";
   return R"({"tool":"snapreserve","version":"1.5","mode":")" + mode + R"(","status":)" +
          std::to_string(status) + R"(,"release":)" + release + R"(,"policy_key":)" + key +
-         R"(,"stored":)" + stored + R"(,"survey":)" + survey + "," + fields +
-         R"("messages":)" + messages + "}";
+         R"(,"stored":)" + stored + R"(,"monitor":{"service":"VLMRMON","running":)" + monitor +
+         R"(},"survey":)" + survey + "," + fields + R"("messages":)" + messages + "}";
 }
 const char kSurveyNotRun[] =
     R"({"ran":false,"ok":false,"error":null,"smallest_free_share":null,"smallest_capacity_mb":null})";
@@ -313,9 +324,15 @@ inline std::vector<Scenario> Scenarios() {
        shown_21 + kShownThirty + kShownMinimum +
            "\aBoth forms of the policy are stored; only one should be.\n" + kShownTwoPools,
        kMinimum, {3000, 1056}, false},
+      {"show_binary_percent_beside_minimum", {"--show"}, r21, kEmpty, {kBinary3000, 1056},
+       kTwoPools, true, 0, 0,
+       shown_21 + "Stored percentage of pool free space reserved for snapshots: "
+                  "MinFreespacePerPoolPercent holds no DWORD number.\n" + kShownMinimum +
+           "\aBoth forms of the policy are stored; only one should be.\n" + kShownTwoPools,
+       kEmpty, {kBinary3000, 1056}, false},
       {"show_no_policy_no_pools", {"--SHOWALL"}, r21, kEmpty, kEmpty, kHeadingsOnly, true, 0,
        0,
-       shown_21 + "No snapshot reserve policy is stored.\n@LISTING@"
+       shown_21 + "No snapshot reserve policy is stored.\n" + kShownRunning + "@LISTING@"
                   "The smallest free share of any pool is 100%.\n"
                   "The smallest pool capacity is 2147483647 MB.\n"
                   "What each percentage would do on these pools now:\n"
@@ -328,9 +345,10 @@ inline std::vector<Scenario> Scenarios() {
        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn\\Corridan\\Versions\\VLMR.\n",
        kEmpty, kMinimum, false},
       {"show_tool_not_installed", {"--show"}, r21, kEmpty, kMinimum, kTwoPools, false, 0,
-       5, shown_21 + kShownMinimum, kEmpty, kMinimum, false},
+       5, shown_21 + kShownMinimum + kShownRunning, kEmpty, kMinimum, false},
       {"show_tool_fails_with_minus_1", {"--show"}, r21, kEmpty, kMinimum, kTwoPools, true, -1,
-       5, shown_21 + kShownMinimum + "@LISTING@Error in first spawn.\n", kEmpty, kMinimum, false},
+       5, shown_21 + kShownMinimum + kShownRunning + "@LISTING@Error in first spawn.\n", kEmpty,
+       kMinimum, false},
 
       // --check: what the request would do now, ending as it would, changing nothing.
       {"check_percentage_21", {"--check", "30"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
@@ -345,6 +363,21 @@ inline std::vector<Scenario> Scenarios() {
        2, Checked("50", kRefused40), kEmpty, kThirty, false},
       {"check_percentage_in_effect", {"-c", "30"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
        8, Checked("30", InEffect(kPercent3000, kShown21)), kEmpty, kThirty, false},
+      // Stored, but not taken up: the monitor is stopped, and a request would
+      // store it again and start the monitor.
+      {"check_stored_monitor_stopped", {"-c", "30"}, r21, kEmpty, kThirty, kTwoPools, true, 0,
+       0,
+       Checked("30", "would store " + WouldStore(kPercent3000, kShown21)) +
+           "\aThe monitor service VLMRMON is not running; the request would start it.\n",
+       kEmpty, kThirty, false, Layout::kFixedPaths, "", true, "", false},
+      // A value the monitor reads no number from is not in effect, nor is one
+      // beside another such value that the request would remove.
+      {"check_binary_percent_not_in_effect", {"-c", "30"}, r21, kEmpty, {kBinary3000, kNone},
+       kTwoPools, true, 0, 0, Checked("30", "would store " + WouldStore(kPercent3000, kShown21)),
+       kEmpty, {kBinary3000, kNone}, false},
+      {"check_short_minimum_not_in_effect", {"-c", "30"}, r21, kEmpty, {3000, kShort1056},
+       kTwoPools, true, 0, 0, Checked("30", "would store " + WouldStore(kPercent3000, kShown21)),
+       kEmpty, {3000, kShort1056}, false},
       {"check_minimum_in_effect_20", {"-c", "015"}, r20, kMinimum, kEmpty, kTwoPools, true, 0,
        8, Checked("15", InEffect(kAbsolute1056, kShown20)), kMinimum, kEmpty, false},
       {"check_snapshots_off_in_effect", {"--CHECK", "0"}, r21, kEmpty, kMinimum, kTwoPools, true,
@@ -433,6 +466,18 @@ inline std::vector<Scenario> Scenarios() {
        Report("check", 3, R"("2.0")", JsonKey(kShown20), JsonPolicy(kThirty), kSurveyTwoPools,
               CheckFields(15, R"("minimum")", "MinFreespacePerPool", 1056, "21", false, "true")),
        kThirty, kEmpty, false, Layout::kFixedPaths, "@LISTING@"},
+      {"json_check_minimum_in_effect", {"-j", "-c", "10"}, r21, kEmpty, kMinimum, kTwoPools, true,
+       0, 8,
+       Report("check", 8, R"("2.1")", JsonKey(kShown21), JsonPolicy(kMinimum), kSurveyTwoPools,
+              CheckFields(10, R"("minimum")", "MinFreespacePerPool", 1056, "21", true, "true")),
+       kEmpty, kMinimum, false, Layout::kFixedPaths, "@LISTING@"},
+      {"json_check_stored_monitor_stopped", {"-j", "-c", "0"}, r21, kEmpty, kMinimum, kTwoPools,
+       true, 0, 4,
+       Report("check", 4, R"("2.1")", JsonKey(kShown21), JsonPolicy(kMinimum), kSurveyTwoPools,
+              CheckFields(0, R"("snapshots-off")", "MinFreespacePerPool", 1056, "null", false,
+                          "true"),
+              "[]", "false"),
+       kEmpty, kMinimum, false, Layout::kFixedPaths, "@LISTING@", true, "", false},
       {"json_check_in_effect", {"/J", "/C", "0"}, r21, kEmpty, kMinimum, kTwoPools, true, 0,
        8,
        Report("check", 8, R"("2.1")", JsonKey(kShown21), JsonPolicy(kMinimum), kSurveyTwoPools,

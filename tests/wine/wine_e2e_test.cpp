@@ -44,6 +44,7 @@ class WineTest : public testing::Test {
 const std::string kProgram = "C:\\Tools\\snapreserve.exe";
 const std::string kWorkFolder = "C:\\work dir";
 const std::string kScratch = "C:\\snapreserve-tests";
+const std::string kProductFolder = "C:\\Program Files\\Halvorn\\Velmora 2.0";
 const std::string kProbeCopy = "C:\\snapreserve-tests\\probe dir\\argprobe.exe";
 const std::string kStopMessage =
     "The VLMRMON service is stopping.\nThe VLMRMON service was stopped successfully.\n";
@@ -162,7 +163,9 @@ class WindowsMachine {
   void InstallTool(const std::string& listing, int exit_status) {
     WriteFile(tool_folder_ + "/pools.txt", listing);
     WriteFile(tool_folder_ + "/exit-status",
-              exit_status == kVanishes ? std::string("vanish") : std::to_string(exit_status));
+              exit_status == kVanishes ? std::string("vanish")
+              : exit_status == kHangs  ? std::string("hang")
+                                       : std::to_string(exit_status));
   }
   // The monitor's program, which the service manager starts, goes: the
   // monitor stops and cannot start again.
@@ -250,10 +253,11 @@ class WindowsMachine {
     return RunCommand(kScratch + "\\argprobe.exe " + mode + " " + kScratch + "\\list.txt");
   }
 
-  ToolRun RunTool(const std::vector<std::string>& args) {
+  // `before`: batch lines run just before the tool.
+  ToolRun RunTool(const std::vector<std::string>& args, const std::string& before = "") {
     std::string command = "\"" + kProgram + "\"";
     for (const std::string& arg : args) command += " " + BatchWord(arg);
-    return RunCommand(command);
+    return RunCommand(command, "", before);
   }
 
   std::string RegistryBefore() const { return ReadFile(scratch_ + "/before.reg"); }
@@ -302,7 +306,10 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   if (!s.monitor_starts) machine.RemoveMonitorProgram();
   machine.LayRegistry(s.release, s.before20, s.before21);
 
-  const ToolRun run = machine.RunTool(s.args);
+  // A monitor stopped before the run, its record cleared of the stop.
+  const ToolRun run = machine.RunTool(
+      s.args, s.monitor_running ? "" : "net stop VLMRMON >nul 2>&1\r\ntype nul > \"" +
+                                           kProductFolder + "\\service.log\"");
 
   const std::string expected =
       ExpectedOutput(s, kProgram, kStopMessage, kStartMessage, kStartFailed);
@@ -514,6 +521,21 @@ TEST_F(WindowsOnlyTest, PolicyThatCannotBeStoredIsReportedAndChangesNothing) {
   EXPECT_EQ(machine_.RegistryBefore(), machine_.RegistryAfter());
   EXPECT_EQ(kMinimum, PolicyIn(machine_.Registry(), kKey21));
   EXPECT_EQ("", machine_.ServiceRecord());
+  EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
+}
+
+TEST_F(WindowsOnlyTest, ManagementToolThatNeverEndsIsEndedWithWhatItStarted) {
+  // Its console run lists the pools, starts a copy of itself and never ends:
+  // after 120 seconds both are ended, with the job they run in.
+  machine_.InstallTool(kTwoPools, kHangs);
+  const ToolRun run = machine_.RunTool({"30"});
+  EXPECT_EQ(Lines(kTwoPools + std::string("\aThe management tool did not finish in 120 seconds; "
+                                          "its pool listing is not used.\n")),
+            Lines(run.output));
+  EXPECT_EQ(5, run.status);
+  EXPECT_EQ(kMinimum, PolicyIn(machine_.Registry(), kKey21));
+  EXPECT_EQ("", machine_.ServiceRecord());
+  EXPECT_NE(0, std::system("pgrep -f 'plexadm.exe linger' > /dev/null")) << "the copy lingers";
   EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
 }
 
