@@ -211,8 +211,10 @@ bool AddRelease(Json* document) {
 // printed none, `quiet_reason`.
 void AddSurvey(Json* document, bool ok, const PoolFigures& pools, std::wstring* held,
                size_t from, const std::wstring& quiet_reason) {
-  const Json printed = Lines(held->substr(from));
-  held->erase(from);
+  // The survey prints only where it fails; what follows it (the check's
+  // answer on the rights to store) stays among the messages.
+  const Json printed = ok ? Json::array() : Lines(held->substr(from));
+  if (!ok) held->erase(from);
   Json& survey = (*document)[kSurvey];
   survey[kRan] = true;
   survey[kOk] = ok;

@@ -30,7 +30,9 @@ struct RunResult {
 ///   child alone is ended).
 ///   Stand-in machine: the child leads a process group of its own, which is
 ///   killed; an interrupt that reaches the tool while it waits is passed on
-///   to that group first. VELMORA_CHILD_WAIT_SECONDS, where set to a number
+///   to that group first. Where the tool runs in the foreground of a terminal
+///   the child stays in the tool's group, so that it may use the terminal and
+///   Ctrl+C reaches it as before, and only the child is killed. VELMORA_CHILD_WAIT_SECONDS, where set to a number
 ///   below this, waits that long instead (for tests).
 constexpr int kChildWaitSeconds = 120;
 

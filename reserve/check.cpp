@@ -102,7 +102,10 @@ int CheckReserve(int percentage) {
   if (!check.surveyed) return check.status;
   platform::PrintText(kRequestOf + L" " + Percent(percentage) + L" " +
                       WhatTheRequestWouldDo(check) + L"\n");
-  if (check.monitor == platform::ServiceState::kNotRunning) {
+  // A request that would fail to store would not start the monitor either.
+  if (check.monitor != platform::ServiceState::kRunning && check.status == kOutcomeStoreFailed) {
+    SayMonitorState(check.monitor);
+  } else if (check.monitor == platform::ServiceState::kNotRunning) {
     platform::PrintText(L"\a" + kMonitorStoppedWouldStart + L"\n");
   } else if (check.monitor == platform::ServiceState::kUnknown) {
     platform::PrintText(L"\a" + kMonitorUnknownWouldStart + L"\n");

@@ -118,6 +118,7 @@ void ReleaseHeldFile(HeldFile* file) {
   }
   close(fd);
   file->handle = -1;
+  TakeDeferredInterrupt();
 }
 
 std::wstring WorkingFolder() {

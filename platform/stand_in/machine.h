@@ -21,6 +21,11 @@ const char kRegistryFileName[] = "system.reg";
 /// The file that holds HKEY_LOCAL_MACHINE, or a link to it.
 std::string RegistryFilePath();
 
+/// An interrupt that reached the tool while a shell wrote into a held file
+/// (process.cpp) is taken once the file is released (files.cpp), so that
+/// the listing file never outlives the run; none pending, nothing happens.
+void TakeDeferredInterrupt();
+
 }  // namespace platform
 
 #endif  // SNAPRESERVE_PLATFORM_STAND_IN_MACHINE_H_

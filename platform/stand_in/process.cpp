@@ -41,6 +41,8 @@ const long kLookEveryNs = 10 * 1000 * 1000;
 // An interrupt that reached the tool while it waited for a child, not held.
 volatile sig_atomic_t g_interrupt = 0;
 void NoteInterrupt(int signal) { g_interrupt = signal; }
+// One taken while a shell wrote into a held file, for its release.
+int g_deferred = 0;
 
 // Set by SendChildOutputToErrors: the child's standard output becomes the
 // tool's standard error (unless the child writes into a held file).
@@ -69,6 +71,15 @@ std::chrono::milliseconds WaitLimit() {
   return std::chrono::seconds(seconds);
 }
 
+// Whether the tool's process group is the foreground of the terminal one of
+// its standard descriptors is.
+bool InTerminalForeground() {
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (isatty(fd) && tcgetpgrp(fd) == getpgrp()) return true;
+  }
+  return false;
+}
+
 // While the tool waits for a child that leads a process group of its own, a
 // Ctrl+C at the terminal reaches only the tool's group. Each interrupt that
 // would end the tool is noted instead, passed on to the child's group, and
@@ -76,7 +87,8 @@ std::chrono::milliseconds WaitLimit() {
 // of them while held) stay ignored.
 class InterruptRelay {
  public:
-  InterruptRelay() {
+  // `defer`: an interrupt taken waits for the held file's release.
+  explicit InterruptRelay(bool defer) : defer_(defer) {
     struct sigaction note = {};
     note.sa_handler = NoteInterrupt;
     sigemptyset(&note.sa_mask);
@@ -90,9 +102,15 @@ class InterruptRelay {
     for (size_t i = 0; i < kCount; ++i) {
       if (relayed_[i]) sigaction(kInterrupts[i], &before_[i], nullptr);
     }
-    const int taken = taken_;
+    // One noted but not yet passed on (the child had ended, or never
+    // started) is the tool's all the same.
+    const int taken = taken_ != 0 ? taken_ : static_cast<int>(g_interrupt);
     g_interrupt = 0;
-    if (taken != 0) raise(taken);
+    if (taken != 0 && defer_) {
+      g_deferred = taken;
+    } else if (taken != 0) {
+      raise(taken);
+    }
   }
   InterruptRelay(const InterruptRelay&) = delete;
   InterruptRelay& operator=(const InterruptRelay&) = delete;
@@ -106,13 +124,13 @@ class InterruptRelay {
     }
     return set;
   }
-  // Passes a noted interrupt on to the group `group`.
-  void PassOn(pid_t group) {
+  // Passes a noted interrupt on to the child: its group, where it leads one.
+  void PassOn(pid_t child, bool group) {
     const int signal = g_interrupt;
     if (signal == 0) return;
     g_interrupt = 0;
     taken_ = signal;
-    kill(-group, signal);
+    kill(group ? -child : child, signal);
   }
 
  private:
@@ -120,11 +138,12 @@ class InterruptRelay {
   struct sigaction before_[kCount];
   bool relayed_[kCount] = {};
   int taken_ = 0;
+  bool defer_;
 };
 
-// Waits for the child `pid`, which leads its own process group, at most
-// WaitLimit(); then kills the group and reaps the child.
-RunResult AwaitChild(pid_t pid, InterruptRelay* relay) {
+// Waits for the child `pid` at most WaitLimit(); then kills it, with its
+// process group where it leads one (`group`), and reaps it.
+RunResult AwaitChild(pid_t pid, bool group, InterruptRelay* relay) {
   const auto deadline = std::chrono::steady_clock::now() + WaitLimit();
   const sigset_t relayed = relay->Relayed();
   sigset_t unblocked;
@@ -141,7 +160,7 @@ RunResult AwaitChild(pid_t pid, InterruptRelay* relay) {
       result = {kNotStarted, errno, false};
       break;
     }
-    relay->PassOn(pid);
+    relay->PassOn(pid, group);
     const auto left = deadline - std::chrono::steady_clock::now();
     if (left <= std::chrono::steady_clock::duration::zero()) {
       timed_out = true;
@@ -156,7 +175,7 @@ RunResult AwaitChild(pid_t pid, InterruptRelay* relay) {
     ppoll(&ended, pidfd >= 0 ? 1 : 0, &pause, &unblocked);
   }
   if (timed_out) {
-    kill(-pid, SIGKILL);
+    kill(group ? -pid : pid, SIGKILL);
     while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
     }
     result = Ended(wait_status);
@@ -201,18 +220,22 @@ RunResult Spawn(const std::string& program, const std::vector<std::string>& args
     }
     posix_spawnattr_setsigdefault(&attributes, &defaults);
   }
-  // A process group of its own, so that all it starts can be ended with it.
+  // A process group of its own, so that all it starts can be ended with it;
+  // but where the tool runs in the foreground of a terminal, the tool's own,
+  // so that the child may use the terminal as before and Ctrl+C reaches it.
+  const bool group = !InTerminalForeground();
   posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes, static_cast<short>(POSIX_SPAWN_SETPGROUP |
-                                                           (g_holding ? POSIX_SPAWN_SETSIGDEF : 0)));
-  InterruptRelay relay;
+  posix_spawnattr_setflags(
+      &attributes, static_cast<short>((group ? POSIX_SPAWN_SETPGROUP : 0) |
+                                      (g_holding ? POSIX_SPAWN_SETSIGDEF : 0)));
+  InterruptRelay relay(output >= 0);
   pid_t pid = 0;
   const int error =
       posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (error != 0) return {kNotStarted, error, false};
-  return AwaitChild(pid, &relay);
+  return AwaitChild(pid, group, &relay);
 }
 
 std::string ShellQuote(const std::string& text) {
@@ -230,6 +253,12 @@ std::string ShellQuote(const std::string& text) {
 }  // namespace
 
 void SendChildOutputToErrors(bool to_errors) { child_output_to_errors = to_errors; }
+
+void TakeDeferredInterrupt() {
+  const int deferred = g_deferred;
+  g_deferred = 0;
+  if (deferred != 0) raise(deferred);
+}
 
 RunResult RunAndWait(const std::vector<std::wstring>& argv) {
   std::vector<std::string> args;

@@ -610,6 +610,12 @@ TEST_F(StandInMachineTest, CheckSaysWhereThisUserMayNotStoreThePolicy) {
     EXPECT_EQ(kTwoPools + refused + "\aThe snapshot reserve policy could not be stored.\nNo change "
               "effected.\n", machine_.Run({"30"}).output) << mode;
   }
+  ExpectReport(machine_.Run({"-j", "-c", "30"}).output,
+               Report("check", 6, R"("2.1")", JsonKey(kKey21), JsonPolicy(kMinimum),
+                      kSurveyTwoPools,
+                      CheckFields(30, R"("percentage")", "MinFreespacePerPoolPercent", 3000,
+                                  "null", false, "false"),
+                      "[\"" + refused.substr(1, refused.size() - 2) + "\"]"));
   chown(machine_.root().c_str(), 65534, 65534);
   chown(machine_.registry_path().c_str(), 65534, 65534);
   chmod(machine_.root().c_str(), 0300);

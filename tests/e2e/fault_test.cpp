@@ -88,6 +88,10 @@ TEST_F(FaultTest, ChildThatNeverEndsIsEndedWithAllItStarted) {
       {"", "[ \"$1\" = STOP ]" + hang, 0, stored + "The VLMRMON service was started successfully.\n"},
       {"", "[ \"$1\" = START ]" + hang, 7, stored + "The VLMRMON service was stopped successfully.\n"
        "\aThe policy was stored, but the monitor service VLMRMON did not start again.\n"},
+      // An interrupt that the tool takes only once its child has ended still
+      // stops it, and the listing file goes first.
+      {"[ -f ____HLV__PlexAdm__TempFile.vlmr ] && { kill -STOP $PPID; kill -TERM $PPID; "
+       "(sleep 0.3; kill -CONT $PPID) & }", "", -1000 - SIGTERM, kTwoPools},
   };
   for (const auto& c : cases) {
     machine_.LayRegistry("\"2.1\"", kEmpty, kMinimum);
@@ -100,10 +104,12 @@ TEST_F(FaultTest, ChildThatNeverEndsIsEndedWithAllItStarted) {
     const RunResult run = Machine::Finish(pid, output);
     EXPECT_EQ(c.status, run.status) << c.tool << c.net;
     EXPECT_EQ(c.output, run.output) << c.tool << c.net;
-    EXPECT_EQ(c.status == 5 ? kMinimum : kThirty, machine_.PolicyAt(kKey21)) << c.tool << c.net;
+    EXPECT_EQ(c.status == 0 || c.status == 7 ? kThirty : kMinimum, machine_.PolicyAt(kKey21))
+        << c.tool << c.net;
     // The grandchild is gone, or a zombie that only waits to be reaped.
     const std::string left = ReadFile(machine_.root() + "/../grandchild");
-    const std::string stat = ReadFile("/proc/" + left.substr(0, left.find('\n')) + "/stat");
+    const std::string stat =
+        left.empty() ? "" : ReadFile("/proc/" + left.substr(0, left.find('\n')) + "/stat");
     EXPECT_TRUE(stat.find(") S ") == std::string::npos) << c.tool << c.net;
     if (!stat.empty()) kill(std::stoi(left), SIGKILL);
     EXPECT_EQ(std::set<std::string>(), Entries(machine_.work()));
