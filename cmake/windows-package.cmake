@@ -17,13 +17,8 @@ set(SNAPRESERVE_SIGN_KEY "" CACHE FILEPATH "Private key (PEM) of SNAPRESERVE_SIG
 set(SNAPRESERVE_SIGN_TIMESTAMP "" CACHE STRING "Timestamp server (RFC 3161) for the signatures")
 set(SNAPRESERVE_SIGN_CHAIN "" CACHE FILEPATH "Issuing chain (PEM) the signatures are verified against")
 
-set(package_arch x64)
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  set(package_arch x86)
-endif()
-set(package_version ${SNAPRESERVE_VERSION})
-set(msi_file ${CMAKE_BINARY_DIR}/snapreserve-${package_version}-windows-${package_arch}.msi)
-set(zip_file ${CMAKE_BINARY_DIR}/${CPACK_PACKAGE_FILE_NAME}.zip)
+set(msi_file ${CMAKE_BINARY_DIR}/${package_name}.msi)
+set(zip_file ${CMAKE_BINARY_DIR}/${package_name}.zip)
 
 set(sign_program "")
 if(SNAPRESERVE_SIGN_CERT OR SNAPRESERVE_SIGN_KEY)
@@ -71,13 +66,13 @@ if(sign_program)
   set(sign_msi COMMAND ${sign_program} ${msi_file} ${sign_with})
 endif()
 add_custom_command(OUTPUT ${msi_file}
-  COMMAND sh ${PROJECT_SOURCE_DIR}/packaging/make-msi.sh ${msi_file} ${package_version}
+  COMMAND sh ${PROJECT_SOURCE_DIR}/packaging/make-msi.sh ${msi_file} ${SNAPRESERVE_VERSION}
           ${package_arch} $<TARGET_FILE:snapreserve> ${PROJECT_SOURCE_DIR}
   ${sign_msi}
   DEPENDS snapreserve ${PROJECT_SOURCE_DIR}/packaging/snapreserve.wxs
           ${PROJECT_SOURCE_DIR}/packaging/file-version.sh
           ${PROJECT_SOURCE_DIR}/packaging/Environment.idt ${PROJECT_SOURCE_DIR}/packaging/make-msi.sh
           ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-  COMMENT "Building snapreserve-${package_version}-windows-${package_arch}.msi"
+  COMMENT "Building ${package_name}.msi"
   VERBATIM)
 add_custom_target(msi DEPENDS ${msi_file})

@@ -31,7 +31,7 @@ mkdir -p "$stage"
 exe_version=$(sh "$here/file-version.sh" "$exe")
 [ "$exe_version" = "$version.0" ] ||
   { echo "make-msi.sh: $exe is version $exe_version, not $version.0" >&2; exit 1; }
-cp "$exe" "$source/README.md" "$source/LICENSE" "$stage/"
+cp "$exe" "$stage/snapreserve.exe" && cp "$source/README.md" "$source/LICENSE" "$stage/"
 # wixl takes the files from the folder it runs in.
 (cd "$stage" && wixl -a "$arch" -D Version="$version" -D Arch="$arch" -o package.msi \
   "$here/snapreserve.wxs")
