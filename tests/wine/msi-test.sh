@@ -142,7 +142,8 @@ if [ "$arch" = x64 ] && [ -f "$other" ]; then
   [ "$(run "msiexec /i other.msi /qn")" = "status 1603" ] && [ "$(entries)" = "$newer Halvorn Corporation $default\\" ] ||
     fail "the other architecture's package went in beside this one: $(entries)"
 fi
-run 'snapreserve --json --show' | grep -qx "  \"version\": \"${newer%.*}\"," || fail "JSON: $(run 'snapreserve --json --show')"
+run 'snapreserve --json --show' > "$tmp/json" && grep -qx "  \"version\": \"${newer%.*}\"," "$tmp/json" ||
+  fail "JSON: $(cat "$tmp/json")"
 run 'snapreserve 30' > "$tmp/request"
 grep -qx 'New allocated percentage of pool free space reserved for snapshots is 30%.' "$tmp/request" &&
   [ "$(tail -n 1 "$tmp/request")" = "status 0" ] || fail "snapreserve 30: $(cat "$tmp/request")"
