@@ -21,7 +21,7 @@ for option in "$@"; do
   esac
 done
 refuse() {  # says why FILE is not shipped, and removes it
-  echo "sign.sh: $1; $file is removed" >&2
+  echo "sign.sh: $1; it is removed" >&2
   rm -f "$file" "$file.signed"
   exit 1
 }
@@ -29,11 +29,11 @@ refuse() {  # says why FILE is not shipped, and removes it
 # code signing must be among them, or application control rejects the file.
 usages=$(openssl x509 -in "$cert" -noout -ext extendedKeyUsage 2>/dev/null | sed 1d | sed 's/^ *//')
 [ -z "$usages" ] || echo "$usages" | tr ',' '\n' | sed 's/^ *//' | grep -qx 'Code Signing' ||
-  refuse "$cert is not for code signing (its extended key usage: $usages)"
+  refuse "$file is not signed: $cert is not for code signing (its extended key usage: $usages)"
 openssl x509 -in "$cert" -noout -checkend 0 >/dev/null 2>&1 ||
-  refuse "$cert expired on $(openssl x509 -in "$cert" -noout -enddate | sed 's/^notAfter=//')"
+  refuse "$file is not signed: $cert expired on $(openssl x509 -in "$cert" -noout -enddate | sed 's/^notAfter=//')"
 [ "$(openssl x509 -in "$cert" -noout -pubkey 2>&1)" = "$(openssl pkey -in "$key" -pubout 2>&1)" ] ||
-  refuse "$key is not the private key of $cert"
+  refuse "$file is not signed: $key is not the private key of $cert"
 
 set -- -certs "$cert" -key "$key" -h sha256 -n snapreserve
 [ -z "$timestamp" ] || set -- "$@" -ts "$timestamp"
