@@ -23,7 +23,7 @@ sed -i "s/^project(snapreserve VERSION [0-9.]*/project(snapreserve VERSION $newe
 sign() { c=$1 k=$2 h=$3 && shift 3 && cmake -S "$tmp/src" "$@" -B "$s" -DSNAPRESERVE_SIGN_CERT="$tmp/$c" \
   -DSNAPRESERVE_SIGN_KEY="$tmp/$k" -DSNAPRESERVE_SIGN_CHAIN="$tmp/$h" 2>&1 >/dev/null; }
 sign cert.pem key.pem ca.pem --preset "windows-$arch" | grep SNAPRESERVE_SIGN_TIMESTAMP >/dev/null || fail "no warning of lapsing signatures"
-cmake --build "$s" --target msi >/dev/null && cp "$s/snapreserve-$newer-windows-$arch.msi" "$tmp/$newer.msi"
+cmake --build "$s" --target msi >/dev/null && cp "$s/snapreserve-$newer-windows-$arch.msi" "$tmp/$newer.msi" || fail "no $newer"
 (cd "$s" && cpack >/dev/null && mkdir zip && cd zip && cmake -E tar xf ../snapreserve-$newer-windows-$arch.zip)
 msiextract -C "$s/msi" "$tmp/$newer.msi" >/dev/null && cp "$s/snapreserve.exe" "$tmp/$newer.exe"
 for f in "$s/snapreserve.exe" "$s/zip/snapreserve.exe" "$(find "$s/msi" -name snapreserve.exe)" "$tmp/$newer.msi"; do
@@ -83,7 +83,7 @@ while read -r package status listed place properties; do  # each install, its st
   [ "$(entries)" = "$listed Halvorn Corporation $folder\\" ] || fail "after $package.msi, Apps & features lists: $(entries)"
   [ "$(ls "$files" | tr '\n' ' ')" = "LICENSE README.md snapreserve.exe " ] &&
     cmp "$exe" "$files/snapreserve.exe" || fail "after $package.msi: $(ls "$files")"
-  [ "$folder" = "$default" ] || [ ! -e "$(files "$default")" ] || fail "$default made"
+  [ "$folder" = "$default" ] || [ "$(state | grep '^Program Files')" = "$(grep '^Program Files' "$tmp/before")" ] || fail "$folder, and in Program Files: $(state)"
   q 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\snapreserve' > "$tmp/source"
   grep -qxF "    EventMessageFile    REG_EXPAND_SZ    $folder\\snapreserve.exe" "$tmp/source" &&
     grep -qxF '    TypesSupported    REG_DWORD    0x7' "$tmp/source" || fail "event source: $(cat "$tmp/source")"
