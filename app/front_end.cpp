@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/json_report.h"
+#include "app/version.h"
 #include "reserve/outcome.h"
 #include "platform/ascii_case.h"
 #include "platform/console.h"
@@ -15,7 +16,7 @@
 #include "reserve/show.h"
 
 const std::wstring kToolName = L"snapreserve";
-const std::wstring kToolVersion = L"1.5";
+const std::wstring kToolVersion = L"" SNAPRESERVE_VERSION_SHORT;
 
 namespace {
 

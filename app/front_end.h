@@ -6,7 +6,7 @@
 
 /// The tool's name and version number, as the JSON report gives them.
 extern const std::wstring kToolName;     // snapreserve
-extern const std::wstring kToolVersion;  // 1.5
+extern const std::wstring kToolVersion;  // major.minor of project(VERSION)
 
 /// The whole run: framework start-up, the arguments (one, or a check or a
 /// JSON report: two or three), the help, version, show, check and JSON

@@ -3,37 +3,22 @@
 # osslsigncode (scripts/install-deps.sh test installs them).
 #
 #   cmake --build --preset windows-x64 --target msi
-#     builds snapreserve-<version>-windows-x64.msi beside the program; the
-#     version is SNAPRESERVE_PACKAGE_VERSION, or the project's (1.5.0).
-#   SNAPRESERVE_SIGN_CERT, SNAPRESERVE_SIGN_KEY (PEM files), and for a release
-#   SNAPRESERVE_SIGN_TIMESTAMP (a timestamp server's URL)
-#     sign the program as soon as it links, so that the ZIP and the MSI carry
-#     it signed, and the MSI once it is built.
-set(SNAPRESERVE_PACKAGE_VERSION "" CACHE STRING
-    "Version of the MSI, major.minor.build; empty for the project's version")
+#     builds snapreserve-<version>-windows-x64.msi beside the program, of the
+#     project's version, major.minor.patch (1.5.0), as the ZIP's name.
+#   SNAPRESERVE_SIGN_CERT, SNAPRESERVE_SIGN_KEY (PEM files), for a release
+#   SNAPRESERVE_SIGN_TIMESTAMP (a timestamp server's URL), and where the
+#   issuing CA is not one this machine trusts, SNAPRESERVE_SIGN_CHAIN (a PEM
+#   of the issuing chain)
+#     check the certificate, then sign the program as soon as it links, so
+#     that the ZIP and the MSI carry it signed, and the MSI once it is built;
+#     each signature is verified as soon as it is made.
 set(SNAPRESERVE_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate (PEM); empty: nothing is signed")
 set(SNAPRESERVE_SIGN_KEY "" CACHE FILEPATH "Private key (PEM) of SNAPRESERVE_SIGN_CERT")
 set(SNAPRESERVE_SIGN_TIMESTAMP "" CACHE STRING "Timestamp server (RFC 3161) for the signatures")
+set(SNAPRESERVE_SIGN_CHAIN "" CACHE FILEPATH "Issuing chain (PEM) the signatures are verified against")
 
-set(package_arch x64)
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  set(package_arch x86)
-endif()
-
-# Windows Installer compares major.minor.build, at most 255.255.65535.
-set(package_version "${SNAPRESERVE_PACKAGE_VERSION}")
-if(NOT package_version)
-  set(package_version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.0)
-  if(NOT PROJECT_VERSION_PATCH STREQUAL "")
-    set(package_version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
-  endif()
-endif()
-string(REGEX MATCH "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$" version_parts "${package_version}")
-if(NOT version_parts OR CMAKE_MATCH_1 GREATER 255 OR CMAKE_MATCH_2 GREATER 255
-   OR CMAKE_MATCH_3 GREATER 65535)
-  message(FATAL_ERROR "SNAPRESERVE_PACKAGE_VERSION is major.minor.build, at most 255.255.65535, "
-                      "not '${package_version}'")
-endif()
+set(msi_file ${CMAKE_BINARY_DIR}/${package_name}.msi)
+set(zip_file ${CMAKE_BINARY_DIR}/${package_name}.zip)
 
 set(sign_program "")
 if(SNAPRESERVE_SIGN_CERT OR SNAPRESERVE_SIGN_KEY)
@@ -43,17 +28,25 @@ if(SNAPRESERVE_SIGN_CERT OR SNAPRESERVE_SIGN_KEY)
                           "files: '${pem}' is none")
     endif()
   endforeach()
+  if(SNAPRESERVE_SIGN_CHAIN AND (NOT EXISTS "${SNAPRESERVE_SIGN_CHAIN}" OR IS_DIRECTORY "${SNAPRESERVE_SIGN_CHAIN}"))
+    message(FATAL_ERROR "SNAPRESERVE_SIGN_CHAIN is a PEM file: '${SNAPRESERVE_SIGN_CHAIN}' is none")
+  endif()
   find_program(SNAPRESERVE_OSSLSIGNCODE osslsigncode)
   if(NOT SNAPRESERVE_OSSLSIGNCODE)
     message(FATAL_ERROR "osslsigncode not found: scripts/install-deps.sh test installs it")
   endif()
   set(sign_program sh ${PROJECT_SOURCE_DIR}/packaging/sign.sh)
-  set(sign_with ${SNAPRESERVE_SIGN_CERT} ${SNAPRESERVE_SIGN_KEY} ${SNAPRESERVE_SIGN_TIMESTAMP})
+  set(sign_with ${SNAPRESERVE_SIGN_CERT} ${SNAPRESERVE_SIGN_KEY}
+      timestamp=${SNAPRESERVE_SIGN_TIMESTAMP} chain=${SNAPRESERVE_SIGN_CHAIN})
   message(STATUS "Signing the program and the MSI with ${SNAPRESERVE_SIGN_CERT}")
-  # The package of an earlier program goes first: where signing fails, no
-  # MSI is left to ship.
+  if(NOT SNAPRESERVE_SIGN_TIMESTAMP)
+    message(WARNING "SNAPRESERVE_SIGN_TIMESTAMP is not set: the signatures carry no timestamp and "
+                    "lapse when the certificate expires; a release names a timestamp server.")
+  endif()
+  # The packages of an earlier program go first: where signing fails, no
+  # MSI and no ZIP is left to ship.
   add_custom_command(TARGET snapreserve POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E rm -f ${CMAKE_BINARY_DIR}/snapreserve-${package_version}-windows-${package_arch}.msi
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${msi_file} ${zip_file}
     COMMAND ${sign_program} $<TARGET_FILE:snapreserve> ${sign_with} VERBATIM)
 else()
   message(STATUS "Not signing the program or the MSI: SNAPRESERVE_SIGN_CERT and SNAPRESERVE_SIGN_KEY are not set")
@@ -61,25 +54,25 @@ endif()
 # The program links again, and so is signed again, when the signing changes:
 # turned on or off, another certificate, or a renewed one at the same path.
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/signing.txt
-     CONTENT "${SNAPRESERVE_SIGN_CERT}\n${SNAPRESERVE_SIGN_KEY}\n${SNAPRESERVE_SIGN_TIMESTAMP}\n")
+     CONTENT "${SNAPRESERVE_SIGN_CERT}\n${SNAPRESERVE_SIGN_KEY}\n${SNAPRESERVE_SIGN_TIMESTAMP}\n${SNAPRESERVE_SIGN_CHAIN}\n")
 set_property(TARGET snapreserve APPEND PROPERTY LINK_DEPENDS ${CMAKE_BINARY_DIR}/signing.txt)
 if(sign_program)
   set_property(TARGET snapreserve APPEND PROPERTY LINK_DEPENDS
-               ${SNAPRESERVE_SIGN_CERT} ${SNAPRESERVE_SIGN_KEY})
+               ${SNAPRESERVE_SIGN_CERT} ${SNAPRESERVE_SIGN_KEY} ${SNAPRESERVE_SIGN_CHAIN})
 endif()
 
-set(msi_file ${CMAKE_BINARY_DIR}/snapreserve-${package_version}-windows-${package_arch}.msi)
 set(sign_msi "")
 if(sign_program)
   set(sign_msi COMMAND ${sign_program} ${msi_file} ${sign_with})
 endif()
 add_custom_command(OUTPUT ${msi_file}
-  COMMAND sh ${PROJECT_SOURCE_DIR}/packaging/make-msi.sh ${msi_file} ${package_version}
+  COMMAND sh ${PROJECT_SOURCE_DIR}/packaging/make-msi.sh ${msi_file} ${SNAPRESERVE_VERSION}
           ${package_arch} $<TARGET_FILE:snapreserve> ${PROJECT_SOURCE_DIR}
   ${sign_msi}
   DEPENDS snapreserve ${PROJECT_SOURCE_DIR}/packaging/snapreserve.wxs
+          ${PROJECT_SOURCE_DIR}/packaging/file-version.sh
           ${PROJECT_SOURCE_DIR}/packaging/Environment.idt ${PROJECT_SOURCE_DIR}/packaging/make-msi.sh
           ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-  COMMENT "Building snapreserve-${package_version}-windows-${package_arch}.msi"
+  COMMENT "Building ${package_name}.msi"
   VERBATIM)
 add_custom_target(msi DEPENDS ${msi_file})

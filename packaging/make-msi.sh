@@ -5,8 +5,14 @@
 # snapreserve.exe to install; README.md and LICENSE come from SOURCE_DIR.
 # Debian's wixl builds the package from snapreserve.wxs; msibuild then adds
 # what that wixl (0.101, Debian 12) cannot write:
-#   - the Environment table, which puts the folder on the system PATH and
+#   - the Environment table, which appends the folder to the system PATH and
 #     takes it off again on uninstall, with its two actions;
+#   - the program's version in the File table (read from its version
+#     resource, which must be VERSION's), so that Windows Installer compares
+#     versions, not hashes, and detection rules see it;
+#   - the removal of the Halvorn folder above the default one, once emptied
+#     (wixl removes only a component's own folder);
+#   - INSTALLDIR among the properties passed to the installing service;
 #   - the feature's Absent="disallow";
 #   - same-version upgrades (AllowSameVersionUpgrades in WiX): the Upgrade row
 #     that finds the installed versions to remove also takes in this version,
@@ -22,15 +28,19 @@ here=$(cd "$(dirname "$0")" && pwd)
 stage="$out.files"
 rm -rf "$stage" "$out"
 mkdir -p "$stage"
-cp "$exe" "$source/README.md" "$source/LICENSE" "$stage/"
+exe_version=$(sh "$here/file-version.sh" "$exe")
+[ "$exe_version" = "$version.0" ] ||
+  { echo "make-msi.sh: $exe is version $exe_version, not $version.0" >&2; exit 1; }
+cp "$exe" "$stage/snapreserve.exe" && cp "$source/README.md" "$source/LICENSE" "$stage/"
 # wixl takes the files from the folder it runs in.
 (cd "$stage" && wixl -a "$arch" -D Version="$version" -D Arch="$arch" -o package.msi \
   "$here/snapreserve.wxs")
 
 msi="$stage/package.msi"
-upgrade_code=$(msiinfo export "$msi" Property | sed -n 's/^UpgradeCode\t//p' | tr -d '\r')
-# The folder goes first on PATH, "folder;[~]": Windows takes "folder;" off
-# again, and so does Wine, which leaves the ';' before an appended last part.
+property() { msiinfo export "$msi" Property | sed -n "s/^$1\t//p" | tr -d '\r'; }
+upgrade_code=$(property UpgradeCode) secure=$(property SecureCustomProperties)
+# The folder goes last on PATH, "[~];folder", after the system's own folders:
+# Windows takes ";folder" off again; Wine leaves the ';' (HACKING.md).
 msibuild "$msi" -i "$here/Environment.idt" \
   -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('RemoveEnvironmentStrings', 3300)" \
   -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('WriteEnvironmentStrings', 5200)"
@@ -38,7 +48,11 @@ msibuild "$msi" -i "$here/Environment.idt" \
 # msidbUpgradeAttributesMigrateFeatures with VersionMaxInclusive. The one
 # feature cannot be left out (Absent="disallow", which wixl does not write:
 # msidbFeatureAttributesUIDisallowAbsent, 16).
+# The File table's Language is the version resource's (0x409).
 msibuild "$msi" \
+  -q "UPDATE File SET Version = '$exe_version', Language = '1033' WHERE File = 'snapreserve.exe'" \
+  -q "UPDATE RemoveFile SET DirProperty = 'VendorFolder' WHERE FileKey = 'VendorFolder'" \
+  -q "UPDATE Property SET Value = '$secure;INSTALLDIR' WHERE Property = 'SecureCustomProperties'" \
   -q "UPDATE Feature SET Attributes = 16 WHERE Feature = 'Complete'" \
   -q "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'" \
   -q "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES ('$upgrade_code', '$version', 513, 'WIX_UPGRADE_DETECTED')"

@@ -21,9 +21,10 @@ for preset in windows-x86 windows-x64; do
   cmake --build --preset "$preset" -j "$jobs" --target all msi
   # The ZIP for servers: the .exe, the README and the licence, nothing else.
   cpack --preset "$preset" >/dev/null
-  contents=$(cmake -E tar tf "build/$preset/snapreserve-1.5-$preset.zip" | sort | tr '\n' ' ')
+  zip=build/$preset/$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "build/$preset/CPackConfig.cmake")
+  contents=$(cmake -E tar tf "$zip.zip" | sort | tr '\n' ' ')
   [ "$contents" = "LICENSE README.md snapreserve.exe " ] ||
-    { echo "build/$preset/snapreserve-1.5-$preset.zip holds: $contents"; exit 1; }
+    { echo "$zip.zip holds: $contents"; exit 1; }
 done
 
 mode=$(scripts/wine-mode.sh)

@@ -187,8 +187,7 @@ inline void ExpectReport(const std::string& printed, const std::string& expected
   const std::string wanted = std::string(folder) + "/expected.json";
   WriteFile(output, printed);
   std::string command = "'" SNAPRESERVE_PYTHON "' '" SNAPRESERVE_SOURCE_DIR
-                        "/tests/json/check-report.py' '" SNAPRESERVE_SOURCE_DIR
-                        "/schema/snapreserve-report.schema.json' '" + output + "'";
+                        "/tests/json/check-report.py' '" SNAPRESERVE_SCHEMA "' '" + output + "'";
   if (!expected.empty()) {
     WriteFile(wanted, expected);
     command += " '" + wanted + "'";
