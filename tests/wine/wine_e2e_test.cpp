@@ -328,7 +328,9 @@ TEST_P(ScenarioTest, LeavesTheMachineAsExpected) {
   EXPECT_EQ(s.after20, PolicyIn(after, kKey20));
   // Wine's reg export writes a DWORD of two bytes as four, the last two as
   // they come: the export compared below holds such a value unchanged.
-  if (s.after21.absolute != kShort1056) EXPECT_EQ(s.after21, PolicyIn(after, kKey21));
+  if (s.after21.absolute != kShort1056) {
+    EXPECT_EQ(s.after21, PolicyIn(after, kKey21));
+  }
   if (!Stores(s)) {
     EXPECT_EQ(machine.RegistryBefore(), machine.RegistryAfter()) << "registry untouched";
   }
