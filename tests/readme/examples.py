@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Runs the examples of the given pages and compares their output with the page.
+r"""Runs the examples of the given pages and compares their output with the page.
 
   examples.py TOOL SIM_DIR SOURCE_DIR PAGE...
   examples.py --windows EXE WINDOWS_SIM_DIR SOURCE_DIR PREFIX PAGE...
@@ -13,13 +13,13 @@ as `snapreserve` and the source's scripts/ at `scripts`. `echo $?` gives the
 status of the command before it, as a shell does.
 
 With --windows the examples are the blocks whose first line starts with
-"C:\\>", run with the Windows program EXE under Wine ($WINE, default wine) in
+"C:\>", run with the Windows program EXE under Wine ($WINE, default wine) in
 the Wine prefix PREFIX, which tests/wine/prepare-prefix.sh lays out first.
-Each block starts from the demo's machine (scripts/demo-windows.sh): release
-2.1.0, the 1056 MB minimum, the two sample pools, VLMRMON running and its
-service.log empty, with EXE installed as C:\\Program Files\\Halvorn\\
-snapreserve\\snapreserve.exe, that folder on PATH. Each "C:\\>" line runs in
-C:\\ through cmd.exe; `echo %ERRORLEVEL%` gives the status of the line before
+Each block starts from the machine of scripts/demo-windows.sh: release 2.1.0,
+the 1056 MB minimum, the two sample pools, VLMRMON running and its
+service.log empty; EXE is C:\Program Files\Halvorn\snapreserve\snapreserve.exe,
+that folder on PATH. Each "C:\>" line runs in C:\ through cmd.exe, its output
+without CR and bell; `echo %ERRORLEVEL%` gives the status of the line before
 it. Where Wine cannot prepare the prefix, the run ends with 77 (skipped).
 """
 import difflib
