@@ -1,6 +1,6 @@
 #!/bin/sh
 # Exits 0 when this machine's kernel runs 32-bit x86 programs, 1 when it does
-# not, and 2 when it cannot tell. It writes two tiny static programs that only
+# not, and 2 when it cannot tell, and says which in one line. It writes two tiny static programs that only
 # exit with 42, a 64-bit one and a 32-bit one, runs both and looks at their
 # status, so it needs no 32-bit package to answer. The 64-bit one shows that
 # programs run from the folder at all (a folder mounted noexec runs none): the
@@ -52,7 +52,11 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 for folder in "${TMPDIR:-/tmp}" "$top/build" "$top"; do
   [ -d "$folder" ] && [ -w "$folder" ] || continue
   runs "$folder" program64 || continue
-  runs "$folder" program32 && exit 0
+  if runs "$folder" program32; then
+    echo "runs-32bit.sh: this machine's kernel runs 32-bit programs"
+    exit 0
+  fi
+  echo "runs-32bit.sh: this machine's kernel runs no 32-bit program"
   exit 1
 done
 echo "runs-32bit.sh: no folder here runs a program; cannot tell whether 32-bit programs run" >&2

@@ -7,7 +7,7 @@
 # Fails, saying why, where the machine cannot tell.
 set -u
 status=0
-"$(dirname "$0")/runs-32bit.sh" || status=$?
+"$(dirname "$0")/runs-32bit.sh" >/dev/null || status=$?
 case "$status" in
   0) [ "${SNAPRESERVE_WINE64_ONLY:-0}" = 1 ] && echo 64-bit-only || echo both ;;
   1) echo 64-bit-only ;;
