@@ -32,8 +32,9 @@ if(SNAPRESERVE_SIGN_CERT OR SNAPRESERVE_SIGN_KEY)
     message(FATAL_ERROR "SNAPRESERVE_SIGN_CHAIN is a PEM file: '${SNAPRESERVE_SIGN_CHAIN}' is none")
   endif()
   find_program(SNAPRESERVE_OSSLSIGNCODE osslsigncode)
-  if(NOT SNAPRESERVE_OSSLSIGNCODE)
-    message(FATAL_ERROR "osslsigncode not found: scripts/install-deps.sh test installs it")
+  find_program(SNAPRESERVE_OPENSSL openssl)
+  if(NOT SNAPRESERVE_OSSLSIGNCODE OR NOT SNAPRESERVE_OPENSSL)
+    message(FATAL_ERROR "osslsigncode or openssl not found: scripts/install-deps.sh test installs them")
   endif()
   set(sign_program sh ${PROJECT_SOURCE_DIR}/packaging/sign.sh)
   set(sign_with ${SNAPRESERVE_SIGN_CERT} ${SNAPRESERVE_SIGN_KEY}
@@ -43,10 +44,11 @@ if(SNAPRESERVE_SIGN_CERT OR SNAPRESERVE_SIGN_KEY)
     message(WARNING "SNAPRESERVE_SIGN_TIMESTAMP is not set: the signatures carry no timestamp and "
                     "lapse when the certificate expires; a release names a timestamp server.")
   endif()
-  # The packages of an earlier program go first: where signing fails, no
-  # MSI and no ZIP is left to ship.
+  # The packages of an earlier program, of this version or any other, go
+  # first: where signing fails, no MSI and no ZIP is left to ship.
+  string(REPLACE "${SNAPRESERVE_VERSION}" "*" any_version "${package_name}")
   add_custom_command(TARGET snapreserve POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E rm -f ${msi_file} ${zip_file}
+    COMMAND sh -c "rm -f \"$0\"/${any_version}.msi \"$0\"/${any_version}.zip" ${CMAKE_BINARY_DIR}
     COMMAND ${sign_program} $<TARGET_FILE:snapreserve> ${sign_with} VERBATIM)
 else()
   message(STATUS "Not signing the program or the MSI: SNAPRESERVE_SIGN_CERT and SNAPRESERVE_SIGN_KEY are not set")

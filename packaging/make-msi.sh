@@ -48,9 +48,11 @@ msibuild "$msi" -i "$here/Environment.idt" \
 # msidbUpgradeAttributesMigrateFeatures with VersionMaxInclusive. The one
 # feature cannot be left out (Absent="disallow", which wixl does not write:
 # msidbFeatureAttributesUIDisallowAbsent, 16).
-# The File table's Language is the version resource's (0x409).
+# The File table's Language is the version resource's (0x409); a versioned
+# file has no hash (MsiFileHash is for unversioned files alone).
 msibuild "$msi" \
   -q "UPDATE File SET Version = '$exe_version', Language = '1033' WHERE File = 'snapreserve.exe'" \
+  -q "DELETE FROM MsiFileHash WHERE File_ = 'snapreserve.exe'" \
   -q "UPDATE RemoveFile SET DirProperty = 'VendorFolder' WHERE FileKey = 'VendorFolder'" \
   -q "UPDATE Property SET Value = '$secure;INSTALLDIR' WHERE Property = 'SecureCustomProperties'" \
   -q "UPDATE Feature SET Attributes = 16 WHERE Feature = 'Complete'" \

@@ -30,6 +30,13 @@ refuse() {  # says why FILE is not shipped, and removes it
 usages=$(openssl x509 -in "$cert" -noout -ext extendedKeyUsage 2>/dev/null | sed 1d | sed 's/^ *//')
 [ -z "$usages" ] || echo "$usages" | tr ',' '\n' | sed 's/^ *//' | grep -qx 'Code Signing' ||
   refuse "$file is not signed: $cert is not for code signing (its extended key usage: $usages)"
+# A CA's certificate, or one whose key usage leaves out digital signatures,
+# signs nothing that Windows accepts.
+openssl x509 -in "$cert" -noout -ext basicConstraints 2>/dev/null | grep -q 'CA:TRUE' &&
+  refuse "$file is not signed: $cert is a certificate authority's"
+key_usage=$(openssl x509 -in "$cert" -noout -ext keyUsage 2>/dev/null | sed 1d)
+[ -z "$key_usage" ] || echo "$key_usage" | grep -q 'Digital Signature' ||
+  refuse "$file is not signed: $cert may not make digital signatures (its key usage:$key_usage)"
 openssl x509 -in "$cert" -noout -checkend 0 >/dev/null 2>&1 ||
   refuse "$file is not signed: $cert expired on $(openssl x509 -in "$cert" -noout -enddate | sed 's/^notAfter=//')"
 [ "$(openssl x509 -in "$cert" -noout -pubkey 2>&1)" = "$(openssl pkey -in "$key" -pubout 2>&1)" ] ||

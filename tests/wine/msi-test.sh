@@ -43,6 +43,7 @@ stamp key.pem ca.pem is not for code signing (its extended key usage: Time Stamp
 expired key.pem ca.pem expired on
 cert.pem ca.key ca.pem is not the private key of
 cert.pem key.pem cert.pem does not verify against
+ca.pem ca.key ca.pem is a certificate authority's
 EOF
 
 [ -f "$prefix.clean" ] || rm -rf "$prefix"  # a failed run may have left the package installed
