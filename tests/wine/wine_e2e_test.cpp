@@ -236,9 +236,10 @@ class WindowsMachine {
       run.output = Wine({"cmd", "/c", kScratch + "\\run.bat"});
     }
     run.errors = ReadFile(scratch_ + "/errors.txt");
-    // Seldom, Wine's cmd finds no program at a path that is there (seen once
-    // in many runs): the tool never ran, and the batch runs once more.
-    if (run.errors.rfind("Can't recognize '", 0) == 0) {
+    // Seldom, Wine's cmd does not find the tool at its path, which is there
+    // (seen once in many runs): the tool never ran, and the batch runs once
+    // more.
+    if (run.errors.rfind("Can't recognize '" + command, 0) == 0) {
       std::fprintf(stderr, "Wine's cmd found no program; running the batch again\n");
       run.output = Wine({"cmd", "/c", kScratch + "\\run.bat"});
       run.errors = ReadFile(scratch_ + "/errors.txt");
