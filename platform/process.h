@@ -72,17 +72,16 @@ struct ShellCommand {
 RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command,
                           const HeldFile& output);
 
-/// From HoldInterrupts to ReleaseInterrupts (or to the end of the run), an
-/// interrupt does not stop the tool, so that a stopped monitor service is
-/// always started again and the request recorded. The programs it starts
-/// meanwhile keep the handling they would have had.
+/// From HoldInterrupts to the end of the run, an interrupt does not stop the
+/// tool, so that a stopped monitor service is always started again and the
+/// request recorded, and the run ends with its own status. The programs it
+/// starts meanwhile keep the handling they would have had.
 ///   Windows: Ctrl+C and Ctrl+Break. Closing the console, logging off or
 ///   shutting down hold the tool only as long as Windows waits for it: the
-///   handler keeps the process until the run ends or is released.
+///   handler keeps the process until the run ends.
 ///   Stand-in machine: SIGINT, SIGTERM, SIGHUP and SIGQUIT (SIGPIPE is
 ///   ignored for the whole run).
 void HoldInterrupts();
-void ReleaseInterrupts();
 
 /// For the whole process, from this call on: with `to_errors`, the programs
 /// that RunAndWait and RunThroughShell start write their standard output to

@@ -111,7 +111,7 @@ int RestartOnNewPolicy(int outcome) {
 }
 
 // Shared ending of the two outcomes that store the minimum reserve. From the
-// store to the end of the restart an interrupt does not stop the tool (the
+// store to the end of the run an interrupt does not stop the tool (the
 // store holds interrupts once it cannot be taken back; registry.h): a
 // monitor stopped and never started again would leave the product unwatched.
 int FinishMinimumReserve(const ReserveDecision& decision, RequestFindings* findings) {

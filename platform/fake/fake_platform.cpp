@@ -186,7 +186,6 @@ RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command
 }
 
 void HoldInterrupts() { machine.events.push_back(L"hold interrupts"); }
-void ReleaseInterrupts() { machine.events.push_back(L"release interrupts"); }
 
 ServiceState QueryServiceState(const std::wstring& name) {
   machine.events.push_back(L"query " + name);

@@ -290,12 +290,4 @@ void HoldInterrupts() {
   g_holding = true;
 }
 
-void ReleaseInterrupts() {
-  if (!g_holding) return;
-  for (size_t i = 0; i < sizeof kInterrupts / sizeof kInterrupts[0]; ++i) {
-    sigaction(kInterrupts[i], &g_before[i], nullptr);
-  }
-  g_holding = false;
-}
-
 }  // namespace platform

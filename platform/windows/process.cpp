@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -69,21 +68,15 @@ int ErrnoOf(DWORD code) {
   return EINVAL;
 }
 
-// While interrupts are held: set when they are let go, so that a handler
-// waiting on a closing console returns. The handler runs on a thread of its
-// own.
 bool g_holding = false;
-std::atomic<HANDLE> g_released{nullptr};
 
 // Ctrl+C and Ctrl+Break are swallowed. Closing the console, logging off or
-// shutting down end the process once the handler returns, so the handler
-// waits for the restart to finish first, as long as Windows allows (about
-// five seconds for a closed console).
+// shutting down end the process once the handler returns, so the handler,
+// on a thread of its own, never returns: the run ends first, with its own
+// status, as long as Windows allows (about five seconds for a closed
+// console).
 BOOL WINAPI HoldInterrupt(DWORD event) {
-  const HANDLE released = g_released;
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && released != nullptr) {
-    WaitForSingleObject(released, INFINITE);
-  }
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) Sleep(INFINITE);
   return TRUE;
 }
 
@@ -332,16 +325,7 @@ RunResult RunThroughShell(const std::wstring& shell, const ShellCommand& command
 void HoldInterrupts() {
   if (g_holding) return;
   g_holding = true;
-  g_released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(HoldInterrupt, TRUE);
-}
-
-void ReleaseInterrupts() {
-  if (!g_holding) return;
-  g_holding = false;
-  SetConsoleCtrlHandler(HoldInterrupt, FALSE);
-  // The event stays open: a handler still waiting on it must find it set.
-  if (const HANDLE released = g_released.exchange(nullptr)) SetEvent(released);
 }
 
 }  // namespace platform
