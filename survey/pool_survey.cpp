@@ -123,7 +123,7 @@ int SurveyIntoListing(const std::wstring& tool, int percentage, PoolFigures* fig
   if (FailedToStart(run, &status)) {
     platform::PrintText(kSecondSpawnFailed);
   } else if (run.timed_out) {
-    // It was ended with all it started, part way through its listing.
+    // It was ended part way through its listing (process.h says with what).
     platform::PrintText(kToolTimedOut);
     status = ETIMEDOUT;
   } else if (run.abnormal) {

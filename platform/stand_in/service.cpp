@@ -29,7 +29,9 @@ ServiceState QueryServiceState(const std::wstring& name) {
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? ServiceState::kNotRunning : ServiceState::kUnknown;
   struct stat info;
-  char line[sizeof kRunning + 1] = {};
+  // One byte more than the longest record, so that a longer one reads as no
+  // record the manager keeps.
+  char line[sizeof kRunning + 2] = {};
   ssize_t got = -1;
   if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
     do {
